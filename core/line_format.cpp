@@ -1,0 +1,83 @@
+#include "line_format.h"
+
+#include "text_format.h"
+
+namespace {
+
+const char HEX_DIGITS[] = "0123456789ABCDEF";
+const char *const LEVEL_TEXT[] = {"INF: ", "WRN: ", "ERR: "};
+
+}  // namespace
+
+size_t FormatLineHead(char *out, size_t room, const char *moduleName, uint32_t id,
+                      uint32_t elapsed, TRACE_LEVEL level)
+{
+    int length = FormatText(out, room, "%s %04lX %04ld %s", moduleName ? moduleName : "",
+                            (unsigned int)id, (int)(int32_t)elapsed, LEVEL_TEXT[level]);
+    if (length < 0 || (size_t)length >= room)
+        return 0;
+    return (size_t)length;
+}
+
+size_t FormatErrorSuffix(char *out, size_t room, int code)
+{
+    int length = FormatText(out, room, " [%d]", code);
+    if (length < 0 || (size_t)length >= room)
+        return 0;
+    return (size_t)length;
+}
+
+size_t TranslateLineFeeds(char *out, size_t room, const char *message, size_t length,
+                          size_t *consumed)
+{
+    size_t produced = 0;
+    size_t taken = 0;
+    while (taken < length) {
+        char c = message[taken];
+        if (c == '\n') {
+            if (produced + 2 > room)
+                break;
+            out[produced++] = '\r';
+            out[produced++] = '\n';
+        } else {
+            if (produced + 1 > room)
+                break;
+            out[produced++] = c;
+        }
+        taken++;
+    }
+    *consumed = taken;
+    return produced;
+}
+
+size_t FormatDumpLine(char *out, size_t room, size_t indent, uint32_t offset,
+                      const unsigned char *bytes, size_t count)
+{
+    if (count == 0 || count > DUMP_BYTES_PER_LINE || indent + DUMP_LINE_BODY_ROOM > room)
+        return 0;
+    size_t n = 0;
+    for (size_t i = 0; i < indent; i++)
+        out[n++] = ' ';
+    // At least four digits; offsets from 0x10000 on simply take more.
+    int digits = FormatText(out + n, room - n, "%04X  ", (unsigned int)offset);
+    if (digits < 0)
+        return 0;
+    n += (size_t)digits;
+    for (size_t i = 0; i < DUMP_BYTES_PER_LINE; i++) {
+        if (i < count) {
+            out[n++] = HEX_DIGITS[bytes[i] >> 4];
+            out[n++] = HEX_DIGITS[bytes[i] & 0x0F];
+            out[n++] = i == 7 ? ':' : ' ';
+        } else {
+            out[n++] = ' ';
+            out[n++] = ' ';
+            out[n++] = ' ';
+        }
+    }
+    out[n++] = ' ';
+    for (size_t i = 0; i < count; i++)
+        out[n++] = (bytes[i] >= 0x20 && bytes[i] <= 0x7E) ? (char)bytes[i] : '.';
+    out[n++] = '\r';
+    out[n++] = '\n';
+    return n;
+}

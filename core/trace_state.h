@@ -1,0 +1,51 @@
+// Library state: the table of trace records keyed by thread or process, the
+// library lock, and the values captured at load.
+#ifndef KESTRELNODE9_TRACE_STATE_H
+#define KESTRELNODE9_TRACE_STATE_H
+
+#include <windows.h>
+
+#include "kestrelnode9_tracelog.h"
+#include "line_format.h"
+
+struct TRACE_RECORD {
+    DWORD id;            // thread id, or process id in process mode
+    HMODULE module;      // the host executable
+    DWORD flags;         // never 0
+    DWORD lastTick;      // tick of creation, then of the last text line
+    int refCount;        // TraceStart calls not yet matched by TraceStop
+    volatile LONG users; // the table's hold plus every call using the record
+    CRITICAL_SECTION lock; // orders writers of a shared record; guards filePath
+    char moduleName[TRACE_MODULE_NAME_ROOM];
+    char filePath[256];
+};
+
+// Library-wide state; zero at load.
+struct TRACE_LIBRARY {
+    CRITICAL_SECTION lock;  // recursive; guards the table and its counters
+    HMODULE self;
+    OSVERSIONINFOA windowsVersion;
+    volatile LONG processMode;
+    volatile LONG activeCount;
+    int slotCount;
+    DWORD slotKeys[TRACE_MAX_RECORDS];
+    TRACE_RECORD *records[TRACE_MAX_RECORDS];
+};
+
+extern TRACE_LIBRARY g_trace;
+
+void AttachTraceLibrary(HMODULE self);
+void DetachTraceLibrary();
+
+DWORD GetTraceKey();
+
+// The caller's record with a hold on it, or null. Every non-null result must
+// be given back with ReleaseTraceRecord; the record stays valid until then
+// even when another thread stops the trace meanwhile.
+TRACE_RECORD *AcquireTraceRecord();
+void ReleaseTraceRecord(TRACE_RECORD *record);
+
+void GetModuleVersionString(char out[64]);
+void GetTimestampString(char out[32]);
+
+#endif
