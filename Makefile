@@ -33,5 +33,18 @@ test: build native
 	cd $(NATIVE) && ctest --output-on-failure
 	$(WINE_RUN) ctest --test-dir $(WIN) --output-on-failure
 
+bench: build
+	$(WINE_RUN) wine $(WIN)/bin/trace_bench.exe --csv bench.csv $(BENCH_ARGS)
+	@cp $(WIN)/bin/bench.csv $(BUILD)/bench.csv 2>/dev/null || true
+
+# Fuzzing of the pure formatters: clang, libFuzzer, ASan and UBSan.
+FUZZ     := $(BUILD)/fuzz
+FUZZ_SECONDS ?= 60
+fuzz: toolchain
+	@sh cmake/fuzz-toolchain-install.sh
+	cmake -S . -B $(FUZZ) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DTRACELOG_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(FUZZ) -j $(JOBS)
+	sh tests/fuzz/run.sh $(FUZZ) $(FUZZ_SECONDS)
+
 clean:
 	rm -rf $(BUILD)

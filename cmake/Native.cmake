@@ -13,3 +13,7 @@ target_link_options(tracelog_pure PUBLIC ${TRACELOG_SANITIZERS})
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/native/CMakeLists.txt)
     add_subdirectory(tests/native)
 endif()
+
+if(TRACELOG_FUZZ)
+    add_subdirectory(tests/fuzz)
+endif()
