@@ -51,15 +51,6 @@ void FillModuleName(TRACE_RECORD *record)
     }
 }
 
-int FindSlot(DWORD key)
-{
-    for (int i = 0; i < g_trace.slotCount; i++) {
-        if (g_trace.records[i] && g_trace.slotKeys[i] == key)
-            return i;
-    }
-    return -1;
-}
-
 void WriteStateLine(TRACE_RECORD *record, const char *format, bool started)
 {
     char timestamp[32];
@@ -90,7 +81,7 @@ int StartTraceLocked(const char *fileName, DWORD flags)
     }
     DWORD key = GetTraceKey();
 
-    int slot = FindSlot(key);
+    int slot = FindRecordSlot(key);
     if (slot >= 0) {
         TRACE_RECORD *record = g_trace.records[slot];
         if (fileName && fileName[0] && !SetTraceFileName(record, fileName))
@@ -120,6 +111,7 @@ int StartTraceLocked(const char *fileName, DWORD flags)
     FillModuleName(record);
     g_trace.slotKeys[slot] = key;
     g_trace.records[slot] = record;
+    IndexRecordSlot(slot);
     InterlockedIncrement(&g_trace.activeCount);
 
     if (!SetTraceFileName(record, fileName))
@@ -135,7 +127,7 @@ int StartTraceLocked(const char *fileName, DWORD flags)
 
 int StopTraceLocked()
 {
-    int slot = FindSlot(GetTraceKey());
+    int slot = FindRecordSlot(GetTraceKey());
     if (slot < 0)
         return 0;
     TRACE_RECORD *record = g_trace.records[slot];
@@ -144,6 +136,7 @@ int StopTraceLocked()
     WriteStateLine(record, "stopped %s 0x%04lX trace on %s", false);
     if (InterlockedDecrement(&g_trace.activeCount) == 0)
         g_trace.slotCount = 0;
+    UnindexRecordSlot(slot);
     g_trace.records[slot] = NULL;
     // Writers still holding the record finish with it; the last one frees it.
     ReleaseTraceRecord(record);

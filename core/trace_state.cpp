@@ -29,17 +29,65 @@ DWORD GetTraceKey()
     return g_trace.processMode ? GetCurrentProcessId() : GetCurrentThreadId();
 }
 
+namespace {
+
+const unsigned int KEY_INDEX_MASK = 2 * TRACE_MAX_RECORDS - 1;
+
+unsigned int KeyHome(DWORD key)
+{
+    // Thread and process ids are multiples of four: spread them out.
+    return ((key * 2654435761u) >> 16) & KEY_INDEX_MASK;
+}
+
+}  // namespace
+
+int FindRecordSlot(DWORD key)
+{
+    for (unsigned int at = KeyHome(key);; at = (at + 1) & KEY_INDEX_MASK) {
+        int entry = g_trace.keyIndex[at];
+        if (entry == 0)
+            return -1;
+        if (g_trace.slotKeys[entry - 1] == key)
+            return entry - 1;
+    }
+}
+
+void IndexRecordSlot(int slot)
+{
+    unsigned int at = KeyHome(g_trace.slotKeys[slot]);
+    while (g_trace.keyIndex[at] != 0)
+        at = (at + 1) & KEY_INDEX_MASK;
+    g_trace.keyIndex[at] = (short)(slot + 1);
+}
+
+void UnindexRecordSlot(int slot)
+{
+    unsigned int hole = KeyHome(g_trace.slotKeys[slot]);
+    while (g_trace.keyIndex[hole] != slot + 1)
+        hole = (hole + 1) & KEY_INDEX_MASK;
+    g_trace.keyIndex[hole] = 0;
+    // Linear probing: pull later entries of the same cluster back into the
+    // hole when their home does not lie between the hole and them.
+    for (unsigned int at = (hole + 1) & KEY_INDEX_MASK; g_trace.keyIndex[at] != 0;
+         at = (at + 1) & KEY_INDEX_MASK) {
+        unsigned int home = KeyHome(g_trace.slotKeys[g_trace.keyIndex[at] - 1]);
+        bool stays = hole < at ? (home > hole && home <= at) : (home > hole || home <= at);
+        if (!stays) {
+            g_trace.keyIndex[hole] = g_trace.keyIndex[at];
+            g_trace.keyIndex[at] = 0;
+            hole = at;
+        }
+    }
+}
+
 TRACE_RECORD *AcquireTraceRecord()
 {
     TRACE_RECORD *found = NULL;
     EnterCriticalSection(&g_trace.lock);
-    DWORD key = GetTraceKey();
-    for (int i = 0; i < g_trace.slotCount; i++) {
-        if (g_trace.records[i] && g_trace.slotKeys[i] == key) {
-            found = g_trace.records[i];
-            InterlockedIncrement(&found->users);
-            break;
-        }
+    int slot = FindRecordSlot(GetTraceKey());
+    if (slot >= 0) {
+        found = g_trace.records[slot];
+        InterlockedIncrement(&found->users);
     }
     LeaveCriticalSection(&g_trace.lock);
     return found;

@@ -30,6 +30,9 @@ struct TRACE_LIBRARY {
     int slotCount;
     DWORD slotKeys[TRACE_MAX_RECORDS];
     TRACE_RECORD *records[TRACE_MAX_RECORDS];
+    // Open-addressing index from key to slot+1 (0: empty), so that a lookup
+    // costs the same whether one or 256 traces are live.
+    short keyIndex[2 * TRACE_MAX_RECORDS];
 };
 
 extern TRACE_LIBRARY g_trace;
@@ -38,6 +41,11 @@ void AttachTraceLibrary(HMODULE self);
 void DetachTraceLibrary();
 
 DWORD GetTraceKey();
+
+// Table operations; the caller holds the library lock.
+int FindRecordSlot(DWORD key);  // the live slot of key, or -1
+void IndexRecordSlot(int slot);   // after records[slot] and slotKeys[slot] are set
+void UnindexRecordSlot(int slot); // before records[slot] is cleared
 
 // The caller's record with a hold on it, or null. Every non-null result must
 // be given back with ReleaseTraceRecord; the record stays valid until then
