@@ -5,8 +5,8 @@
 #define KESTRELNODE9_CALL_STATE_H
 
 struct TRACE_CALL_STATE {
-    int callFailed;  // the call returned its failure value
-    int savedError;  // the socket error code of the call
+    int callFailed; // the call returned its failure value
+    int savedError; // the socket error code of the call
 };
 
 // 10035 (would block) and the name-resolution codes from 11001 on.

@@ -1,9 +1,9 @@
 #include "file_name_rules.h"
 
-namespace {
+namespace
+{
 
-const char *const REFUSED_EXTENSIONS[] = {"bat", "cmd", "com", "dll",
-                                          "exe", "lib", "obj", "ocx"};
+const char *const REFUSED_EXTENSIONS[] = {"bat", "cmd", "com", "dll", "exe", "lib", "obj", "ocx"};
 
 const char *const DEVICE_NAMES[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
 
@@ -36,7 +36,7 @@ size_t TrimmedLength(const char *text, size_t length)
     return length;
 }
 
-}  // namespace
+} // namespace
 
 bool HasRefusedExtension(const char *filePart)
 {
@@ -50,7 +50,7 @@ bool HasRefusedExtension(const char *filePart)
     while (dot > 0 && filePart[dot - 1] != '.')
         dot--;
     if (dot == 0)
-        return false;  // no dot at all
+        return false; // no dot at all
     for (const char *extension : REFUSED_EXTENSIONS) {
         if (SameWord(filePart + dot, length - dot, extension))
             return true;

@@ -2,15 +2,16 @@
 
 #include "text_format.h"
 
-namespace {
+namespace
+{
 
 const char HEX_DIGITS[] = "0123456789ABCDEF";
 const char *const LEVEL_TEXT[] = {"INF: ", "WRN: ", "ERR: "};
 
-}  // namespace
+} // namespace
 
-size_t FormatLineHead(char *out, size_t room, const char *moduleName, uint32_t id,
-                      uint32_t elapsed, TRACE_LEVEL level)
+size_t FormatLineHead(char *out, size_t room, const char *moduleName, uint32_t id, uint32_t elapsed,
+                      TRACE_LEVEL level)
 {
     int length = FormatText(out, room, "%s %04lX %04ld %s", moduleName ? moduleName : "",
                             (unsigned int)id, (int)(int32_t)elapsed, LEVEL_TEXT[level]);

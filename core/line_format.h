@@ -28,8 +28,8 @@ inline uint32_t ElapsedMilliseconds(uint32_t now, uint32_t last)
 // Writes "NAME KEY ELAPSED LVL: " into out and returns its length, or 0 when
 // room is too small. The elapsed time prints as a signed value, so a gap of
 // 2^31 ms or more shows negative.
-size_t FormatLineHead(char *out, size_t room, const char *moduleName, uint32_t id,
-                      uint32_t elapsed, TRACE_LEVEL level);
+size_t FormatLineHead(char *out, size_t room, const char *moduleName, uint32_t id, uint32_t elapsed,
+                      TRACE_LEVEL level);
 
 // Writes " [code]" and returns its length (0 when room is too small).
 size_t FormatErrorSuffix(char *out, size_t room, int code);

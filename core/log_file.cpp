@@ -1,6 +1,7 @@
 #include "log_file.h"
 
-namespace {
+namespace
+{
 
 // Appending alone is not enough to keep lines whole: Wine performs an
 // append as "find the size, then write there", so two processes could
@@ -9,7 +10,7 @@ namespace {
 const DWORD LOCK_OFFSET_HIGH = 0x7FFFFFFF;
 const DWORD LOCK_OFFSET_LOW = 0;
 
-}  // namespace
+} // namespace
 
 BOOL OpenLogFile(const char *path, LOG_FILE *file)
 {
@@ -34,7 +35,7 @@ void AppendLogFile(LOG_FILE *file, const void *bytes, DWORD length)
     while (length > 0) {
         DWORD written = 0;
         if (!WriteFile(file->handle, next, length, &written, NULL) || written == 0)
-            return;  // write errors are not reported; the record is lost
+            return; // write errors are not reported; the record is lost
         next += written;
         length -= written;
     }

@@ -2,12 +2,13 @@
 
 #include <stdint.h>
 
-namespace {
+namespace
+{
 
 struct Sink {
     char *out;
     size_t room;
-    size_t length;  // characters produced so far, written or not
+    size_t length; // characters produced so far, written or not
 };
 
 void Put(Sink *sink, char c)
@@ -32,7 +33,7 @@ struct Spec {
     bool space;
     bool alternate;
     int width;
-    int precision;  // -1 when none
+    int precision; // -1 when none
 };
 
 void PutField(Sink *sink, const Spec &spec, const char *prefix, const char *digits, int count)
@@ -91,7 +92,7 @@ void PutNumber(Sink *sink, const Spec &spec, uint64_t magnitude, bool negative, 
     PutField(sink, spec, prefix, digits, count);
 }
 
-}  // namespace
+} // namespace
 
 int FormatTextV(char *out, size_t room, const char *format, va_list args)
 {
@@ -191,7 +192,7 @@ int FormatTextV(char *out, size_t room, const char *format, va_list args)
                 value = (intptr_t)va_arg(args, intptr_t);
             else if (size == SIZE_SHORT)
                 value = (short)va_arg(args, int);
-            else  // int and the 32-bit Windows long
+            else // int and the 32-bit Windows long
                 value = (int32_t)va_arg(args, int);
             uint64_t magnitude = value < 0 ? (uint64_t)0 - (uint64_t)value : (uint64_t)value;
             PutNumber(&sink, spec, magnitude, value < 0, 10, false, conversion);

@@ -5,7 +5,8 @@
 
 #include "text_format.h"
 
-namespace {
+namespace
+{
 
 const char *ModeText()
 {
@@ -102,7 +103,7 @@ int StartTraceLocked(const char *fileName, DWORD flags)
     if (!record)
         return 0;
     InitializeCriticalSection(&record->lock);
-    record->users = 1;  // the table's hold
+    record->users = 1; // the table's hold
     record->id = key;
     record->flags = StoredFlags(flags);
     record->lastTick = GetTickCount();
@@ -144,7 +145,7 @@ int StopTraceLocked()
     return 1;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int WINAPI TraceStart(const char *fileName, DWORD flags)
 {

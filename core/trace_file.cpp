@@ -6,12 +6,13 @@
 #include "file_name_rules.h"
 #include "text_format.h"
 
-namespace {
+namespace
+{
 
 const char DEFAULT_FILE_NAME[] = "Kestrelnode9.log";
-const size_t PATH_ROOM = 256;          // the stored path: 255 characters at most
-const size_t EXPANSION_LIMIT = 254;    // what the expansion may fill
-const size_t DIRECTORY_PREFIX = 223;   // characters kept of a directory name
+const size_t PATH_ROOM = 256;        // the stored path: 255 characters at most
+const size_t EXPANSION_LIMIT = 254;  // what the expansion may fill
+const size_t DIRECTORY_PREFIX = 223; // characters kept of a directory name
 
 const DWORD REFUSED_TARGET = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM |
                              FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_READONLY;
@@ -103,7 +104,7 @@ int ResolvePath(const char *fileName, char (&path)[PATH_ROOM])
     return !(filePart && HasRefusedExtension(filePart));
 }
 
-}  // namespace
+} // namespace
 
 int SetTraceFileName(TRACE_RECORD *record, const char *fileName)
 {

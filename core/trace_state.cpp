@@ -29,7 +29,8 @@ DWORD GetTraceKey()
     return g_trace.processMode ? GetCurrentProcessId() : GetCurrentThreadId();
 }
 
-namespace {
+namespace
+{
 
 const unsigned int KEY_INDEX_MASK = 2 * TRACE_MAX_RECORDS - 1;
 
@@ -39,7 +40,7 @@ unsigned int KeyHome(DWORD key)
     return ((key * 2654435761u) >> 16) & KEY_INDEX_MASK;
 }
 
-}  // namespace
+} // namespace
 
 int FindRecordSlot(DWORD key)
 {
@@ -104,8 +105,8 @@ void ReleaseTraceRecord(TRACE_RECORD *record)
 void GetModuleVersionString(char out[64])
 {
     out[0] = '\0';
-    HMODULE self = (HMODULE)InterlockedCompareExchangePointer((PVOID volatile *)&g_trace.self,
-                                                               NULL, NULL);
+    HMODULE self =
+        (HMODULE)InterlockedCompareExchangePointer((PVOID volatile *)&g_trace.self, NULL, NULL);
     char path[MAX_PATH + 1];
     DWORD length = GetModuleFileNameA(self, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
@@ -134,6 +135,6 @@ void GetTimestampString(char out[32])
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    FormatText(out, 32, "%02d-%02d-%04d %02d:%02d:%02d", now.wMonth, now.wDay, now.wYear,
-               now.wHour, now.wMinute, now.wSecond);
+    FormatText(out, 32, "%02d-%02d-%04d %02d:%02d:%02d", now.wMonth, now.wDay, now.wYear, now.wHour,
+               now.wMinute, now.wSecond);
 }

@@ -9,12 +9,12 @@
 #include "line_format.h"
 
 struct TRACE_RECORD {
-    DWORD id;            // thread id, or process id in process mode
-    HMODULE module;      // the host executable
-    DWORD flags;         // never 0
-    DWORD lastTick;      // tick of creation, then of the last text line
-    int refCount;        // TraceStart calls not yet matched by TraceStop
-    volatile LONG users; // the table's hold plus every call using the record
+    DWORD id;              // thread id, or process id in process mode
+    HMODULE module;        // the host executable
+    DWORD flags;           // never 0
+    DWORD lastTick;        // tick of creation, then of the last text line
+    int refCount;          // TraceStart calls not yet matched by TraceStop
+    volatile LONG users;   // the table's hold plus every call using the record
     CRITICAL_SECTION lock; // orders writers of a shared record; guards filePath
     char moduleName[TRACE_MODULE_NAME_ROOM];
     char filePath[256];
@@ -22,7 +22,7 @@ struct TRACE_RECORD {
 
 // Library-wide state; zero at load.
 struct TRACE_LIBRARY {
-    CRITICAL_SECTION lock;  // recursive; guards the table and its counters
+    CRITICAL_SECTION lock; // recursive; guards the table and its counters
     HMODULE self;
     OSVERSIONINFOA windowsVersion;
     volatile LONG processMode;
@@ -43,7 +43,7 @@ void DetachTraceLibrary();
 DWORD GetTraceKey();
 
 // Table operations; the caller holds the library lock.
-int FindRecordSlot(DWORD key);  // the live slot of key, or -1
+int FindRecordSlot(DWORD key);    // the live slot of key, or -1
 void IndexRecordSlot(int slot);   // after records[slot] and slotKeys[slot] are set
 void UnindexRecordSlot(int slot); // before records[slot] is cleared
 

@@ -6,7 +6,8 @@
 #include "log_file.h"
 #include "text_format.h"
 
-namespace {
+namespace
+{
 
 // A text line is built here whole and goes to the file in one write: a
 // formatted message with every character a line feed still fits.
@@ -24,8 +25,8 @@ void WriteTextLine(TRACE_RECORD *record, LOG_FILE *file, const TRACE_CALL_STATE 
     uint32_t elapsed = ElapsedMilliseconds(now, record->lastTick);
     record->lastTick = now;
 
-    size_t used = FormatLineHead(buffer, sizeof(buffer), record->moduleName, record->id,
-                                 elapsed, level);
+    size_t used =
+        FormatLineHead(buffer, sizeof(buffer), record->moduleName, record->id, elapsed, level);
     size_t taken = 0;
     while (taken < length) {
         size_t consumed = 0;
@@ -46,8 +47,7 @@ void WriteTextLine(TRACE_RECORD *record, LOG_FILE *file, const TRACE_CALL_STATE 
     AppendLogFile(file, buffer, (DWORD)used);
 }
 
-void WriteDump(const TRACE_RECORD *record, LOG_FILE *file, const unsigned char *bytes,
-               DWORD length)
+void WriteDump(const TRACE_RECORD *record, LOG_FILE *file, const unsigned char *bytes, DWORD length)
 {
     char buffer[DUMP_BUFFER_ROOM];
     size_t indent = strlen(record->moduleName) + 1;
@@ -60,8 +60,8 @@ void WriteDump(const TRACE_RECORD *record, LOG_FILE *file, const unsigned char *
         DWORD count = length - offset;
         if (count > DUMP_BYTES_PER_LINE)
             count = DUMP_BYTES_PER_LINE;
-        used += FormatDumpLine(buffer + used, sizeof(buffer) - used, indent, offset,
-                               bytes + offset, count);
+        used += FormatDumpLine(buffer + used, sizeof(buffer) - used, indent, offset, bytes + offset,
+                               count);
         if (offset > 0xFFFFFFFF - DUMP_BYTES_PER_LINE)
             break;
     }
@@ -69,7 +69,7 @@ void WriteDump(const TRACE_RECORD *record, LOG_FILE *file, const unsigned char *
         AppendLogFile(file, buffer, (DWORD)used);
 }
 
-}  // namespace
+} // namespace
 
 TRACE_VERDICT FilterTraceRecord(const TRACE_RECORD *record, TRACE_CALL_STATE *call, DWORD kind,
                                 TRACE_LEVEL *level)
@@ -98,8 +98,8 @@ int WriteTraceRecord(TRACE_RECORD *record, TRACE_CALL_STATE *call, DWORD kind, c
     EnterCriticalSection(&record->lock);
     int result = 0;
     TRACE_LEVEL level = TRACE_LEVEL_INF;
-    TRACE_VERDICT verdict = record->filePath[0] ? FilterTraceRecord(record, call, kind, &level)
-                                                : TRACE_REFUSE;
+    TRACE_VERDICT verdict =
+        record->filePath[0] ? FilterTraceRecord(record, call, kind, &level) : TRACE_REFUSE;
     if (verdict == TRACE_SKIP) {
         result = 1;
     } else if (verdict == TRACE_PASS) {

@@ -18,7 +18,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     return TRUE;
 }
 
-namespace {
+namespace
+{
 
 // DLLVERSIONINFO; larger structures (DLLVERSIONINFO2) are refused.
 struct VERSION_INFO {
@@ -29,7 +30,7 @@ struct VERSION_INFO {
     DWORD dwPlatformID;
 };
 
-}  // namespace
+} // namespace
 
 extern "C" HRESULT WINAPI DllGetVersion(struct _DllVersionInfo *info)
 {
@@ -41,6 +42,6 @@ extern "C" HRESULT WINAPI DllGetVersion(struct _DllVersionInfo *info)
     version->dwMajorVersion = 9;
     version->dwMinorVersion = 5;
     version->dwBuildNumber = 9530;
-    version->dwPlatformID = 1;  // DLLVER_PLATFORM_WINDOWS
+    version->dwPlatformID = 1; // DLLVER_PLATFORM_WINDOWS
     return 0;
 }

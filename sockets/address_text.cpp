@@ -2,11 +2,12 @@
 
 #include "text_format.h"
 
-namespace {
+namespace
+{
 
 const int IPV6_GROUPS = 8;
 
-}  // namespace
+} // namespace
 
 char *FormatInetAddress(char *out, int maxLength, const unsigned char *addr)
 {

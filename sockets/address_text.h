@@ -10,8 +10,8 @@ const int SOCK_ADDRESS_TEXT_ROOM = 128; // "[address]:port"
 
 const int TRACE_AF_INET = 2;
 const int TRACE_AF_INET6 = 23;
-const int SOCK_ADDRESS_IN_SIZE = 8;    // family, port, IPv4 address
-const int SOCK_ADDRESS_IN6_SIZE = 24;  // family, port, flow information, IPv6 address
+const int SOCK_ADDRESS_IN_SIZE = 8;   // family, port, IPv4 address
+const int SOCK_ADDRESS_IN6_SIZE = 24; // family, port, flow information, IPv6 address
 
 // "a.b.c.d", cut to maxLength-1 characters; "NULL" for a null addr. Returns
 // out, or null when out is null or maxLength is less than 1.

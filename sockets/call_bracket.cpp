@@ -3,7 +3,8 @@
 #include "call_tracers.h"
 #include "trace_writer.h"
 
-namespace {
+namespace
+{
 
 // Copied in by TraceSetErrorHandlers; read without a lock, each member is a
 // single aligned pointer.
@@ -25,7 +26,7 @@ void RememberSavedError(int code)
         TlsSetValue(g_savedErrorSlot, (LPVOID)(INT_PTR)code);
 }
 
-}  // namespace
+} // namespace
 
 void AttachCallTracers()
 {
@@ -46,7 +47,7 @@ bool BeginCallTrace(CALL_TRACE *trace, bool failed)
     trace->systemError = GetLastError();
     trace->record = AcquireTraceRecord();
     trace->call.callFailed = failed ? 1 : 0;
-    int (WINAPI *getter)(void) = g_handlers.pfnGetLastError;
+    int(WINAPI * getter)(void) = g_handlers.pfnGetLastError;
     if (getter) {
         trace->call.savedError = getter();
         RememberSavedError(trace->call.savedError);
@@ -71,7 +72,7 @@ void EndCallTrace(CALL_TRACE *trace)
     trace->record = NULL;
     trace->call.callFailed = 0;
     SetLastError(trace->systemError);
-    void (WINAPI *setter)(int) = g_handlers.pfnSetLastError;
+    void(WINAPI * setter)(int) = g_handlers.pfnSetLastError;
     if (setter)
         setter(trace->call.savedError);
 }

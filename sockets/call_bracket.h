@@ -9,9 +9,9 @@
 #include "trace_state.h"
 
 struct CALL_TRACE {
-    TRACE_RECORD *record;   // the caller's trace, held until EndCallTrace; may be null
+    TRACE_RECORD *record; // the caller's trace, held until EndCallTrace; may be null
     TRACE_CALL_STATE call;
-    DWORD systemError;      // the thread's Win32 error code, restored at the end
+    DWORD systemError; // the thread's Win32 error code, restored at the end
 };
 
 // False when no trace is live anywhere: then nothing else is to be done,

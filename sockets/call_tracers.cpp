@@ -9,11 +9,12 @@
 #include "call_bracket.h"
 #include "trace_writer.h"
 
-namespace {
+namespace
+{
 
-const int SOCKET_FAILED = -1;  // SOCKET_ERROR and INVALID_SOCKET
+const int SOCKET_FAILED = -1; // SOCKET_ERROR and INVALID_SOCKET
 
-#define TRACE_CALL_LINE(trace, ...) \
+#define TRACE_CALL_LINE(trace, ...)                                                                \
     FormatTraceMessage((trace).record, &(trace).call, TRACE_KIND_CALL, __VA_ARGS__)
 
 // The common shape: a call line from a template and, for a transfer that
@@ -45,14 +46,14 @@ void TraceAddressCall(const char *format, int result, INT_PTR s, const void *nam
     EndCallTrace(&trace);
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
 void WINAPI TraceAccept(INT_PTR result, INT_PTR s, const void *addr, const int *addrlen)
 {
     TraceCall(result == SOCKET_FAILED, NULL, 0, "accept(%Id, 0x%Ix, 0x%Ix) returned %Id", s,
-                      (UINT_PTR)addr, (UINT_PTR)addrlen, result);
+              (UINT_PTR)addr, (UINT_PTR)addrlen, result);
 }
 
 void WINAPI TraceBind(int result, INT_PTR s, const void *name, int namelen)
@@ -104,8 +105,8 @@ void WINAPI TraceGetHostName(int result, const char *name, int namelen)
     EndCallTrace(&trace);
 }
 
-void WINAPI TraceGetNameInfo(int result, const void *sa, int salen, const char *host,
-                             DWORD hostlen, const char *serv, DWORD servlen, int flags)
+void WINAPI TraceGetNameInfo(int result, const void *sa, int salen, const char *host, DWORD hostlen,
+                             const char *serv, DWORD servlen, int flags)
 {
     CALL_TRACE trace;
     if (!BeginCallTrace(&trace, result != 0))
@@ -114,12 +115,11 @@ void WINAPI TraceGetNameInfo(int result, const void *sa, int salen, const char *
         // A failed call may leave the buffers unterminated: read within their lengths.
         const char *hostText = host && hostlen ? host : "";
         const char *servText = serv && servlen ? serv : "";
-        TRACE_CALL_LINE(trace,
-                        "getnameinfo(0x%Ix, %d, 0x%Ix [%.*s], %d, 0x%Ix [%.*s], %d, %d) returned %d",
-                        (UINT_PTR)sa, salen, (UINT_PTR)host, BoundedTextLength(hostText, hostlen),
-                        hostText, (int)hostlen, (UINT_PTR)serv,
-                        BoundedTextLength(servText, servlen), servText, (int)servlen, flags,
-                        result);
+        TRACE_CALL_LINE(
+            trace, "getnameinfo(0x%Ix, %d, 0x%Ix [%.*s], %d, 0x%Ix [%.*s], %d, %d) returned %d",
+            (UINT_PTR)sa, salen, (UINT_PTR)host, BoundedTextLength(hostText, hostlen), hostText,
+            (int)hostlen, (UINT_PTR)serv, BoundedTextLength(servText, servlen), servText,
+            (int)servlen, flags, result);
     }
     EndCallTrace(&trace);
 }
@@ -127,26 +127,26 @@ void WINAPI TraceGetNameInfo(int result, const void *sa, int salen, const char *
 void WINAPI TraceGetPeerName(int result, INT_PTR s, const void *name, const int *namelen)
 {
     TraceCall(result == SOCKET_FAILED, NULL, 0, "getpeername(%Id, 0x%Ix, 0x%Ix) returned %d", s,
-                      (UINT_PTR)name, (UINT_PTR)namelen, result);
+              (UINT_PTR)name, (UINT_PTR)namelen, result);
 }
 
 void WINAPI TraceGetSockName(int result, INT_PTR s, const void *name, const int *namelen)
 {
     TraceCall(result == SOCKET_FAILED, NULL, 0, "getsockname(%Id, 0x%Ix, 0x%Ix) returned %d", s,
-                      (UINT_PTR)name, (UINT_PTR)namelen, result);
+              (UINT_PTR)name, (UINT_PTR)namelen, result);
 }
 
 void WINAPI TraceGetSockOpt(int result, INT_PTR s, int level, int optname, const void *optval,
                             const int *optlen)
 {
     TraceCall(result == SOCKET_FAILED, NULL, 0, "getsockopt(%Id, %d, %d, 0x%Ix, 0x%Ix) returned %d",
-                      s, level, optname, (UINT_PTR)optval, (UINT_PTR)optlen, result);
+              s, level, optname, (UINT_PTR)optval, (UINT_PTR)optlen, result);
 }
 
 void WINAPI TraceIoctlSocket(int result, INT_PTR s, long cmd, const void *argp)
 {
     TraceCall(result == SOCKET_FAILED, NULL, 0, "ioctlsocket(%Id, 0x%lx, 0x%Ix) returned %d", s,
-                      cmd, (UINT_PTR)argp, result);
+              cmd, (UINT_PTR)argp, result);
 }
 
 void WINAPI TraceListen(int result, INT_PTR s, int backlog)
@@ -156,43 +156,45 @@ void WINAPI TraceListen(int result, INT_PTR s, int backlog)
 
 void WINAPI TraceRecv(int result, INT_PTR s, const void *buf, int len, int flags)
 {
-    TraceCall(result == SOCKET_FAILED, buf, result, "recv(%Id, 0x%Ix, %d, %d) returned %d", s, (UINT_PTR)buf, len, flags,
-                    result);
+    TraceCall(result == SOCKET_FAILED, buf, result, "recv(%Id, 0x%Ix, %d, %d) returned %d", s,
+              (UINT_PTR)buf, len, flags, result);
 }
 
 void WINAPI TraceRecvFrom(int result, INT_PTR s, const void *buf, int len, int flags,
                           const void *from, const int *fromlen)
 {
-    TraceCall(result == SOCKET_FAILED, buf, result, "recvfrom(%Id, 0x%Ix, %d, %d, 0x%Ix, 0x%Ix) returned %d", s,
-                    (UINT_PTR)buf, len, flags, (UINT_PTR)from, (UINT_PTR)fromlen, result);
+    TraceCall(result == SOCKET_FAILED, buf, result,
+              "recvfrom(%Id, 0x%Ix, %d, %d, 0x%Ix, 0x%Ix) returned %d", s, (UINT_PTR)buf, len,
+              flags, (UINT_PTR)from, (UINT_PTR)fromlen, result);
 }
 
 void WINAPI TraceSelect(int result, int nfds, const void *readfds, const void *writefds,
                         const void *exceptfds, const void *timeout)
 {
-    TraceCall(result == SOCKET_FAILED, NULL, 0, "select(%d, 0x%Ix, 0x%Ix, 0x%Ix, 0x%Ix) returned %d",
-                      nfds, (UINT_PTR)readfds, (UINT_PTR)writefds, (UINT_PTR)exceptfds,
-                      (UINT_PTR)timeout, result);
+    TraceCall(result == SOCKET_FAILED, NULL, 0,
+              "select(%d, 0x%Ix, 0x%Ix, 0x%Ix, 0x%Ix) returned %d", nfds, (UINT_PTR)readfds,
+              (UINT_PTR)writefds, (UINT_PTR)exceptfds, (UINT_PTR)timeout, result);
 }
 
 void WINAPI TraceSend(int result, INT_PTR s, const void *buf, int len, int flags)
 {
-    TraceCall(result == SOCKET_FAILED, buf, result, "send(%Id, 0x%Ix, %d, %d) returned %d", s, (UINT_PTR)buf, len, flags,
-                    result);
+    TraceCall(result == SOCKET_FAILED, buf, result, "send(%Id, 0x%Ix, %d, %d) returned %d", s,
+              (UINT_PTR)buf, len, flags, result);
 }
 
 void WINAPI TraceSendTo(int result, INT_PTR s, const void *buf, int len, int flags, const void *to,
                         int tolen)
 {
-    TraceCall(result == SOCKET_FAILED, buf, result, "sendto(%Id, 0x%Ix, %d, %d, 0x%Ix, %d) returned %d", s, (UINT_PTR)buf,
-                    len, flags, (UINT_PTR)to, tolen, result);
+    TraceCall(result == SOCKET_FAILED, buf, result,
+              "sendto(%Id, 0x%Ix, %d, %d, 0x%Ix, %d) returned %d", s, (UINT_PTR)buf, len, flags,
+              (UINT_PTR)to, tolen, result);
 }
 
 void WINAPI TraceSetSockOpt(int result, INT_PTR s, int level, int optname, const void *optval,
                             int optlen)
 {
     TraceCall(result == SOCKET_FAILED, NULL, 0, "setsockopt(%Id, %d, %d, 0x%Ix, %d) returned %d", s,
-                      level, optname, (UINT_PTR)optval, optlen, result);
+              level, optname, (UINT_PTR)optval, optlen, result);
 }
 
 void WINAPI TraceShutdown(int result, INT_PTR s, int how)
@@ -203,34 +205,36 @@ void WINAPI TraceShutdown(int result, INT_PTR s, int how)
 void WINAPI TraceSocket(INT_PTR result, int af, int type, int protocol)
 {
     TraceCall(result == SOCKET_FAILED, NULL, 0, "socket(%d, %d, %d) returned %Id", af, type,
-                      protocol, result);
+              protocol, result);
 }
 
 void WINAPI TraceWSAAccept(INT_PTR result, INT_PTR s, const void *addr, const int *addrlen,
                            const void *condition, DWORD_PTR callbackData)
 {
-    TraceCall(result == SOCKET_FAILED, NULL, 0, "WSAAccept(%Id, 0x%Ix, 0x%Ix, 0x%Ix, 0x%Ix) returned %Id", s,
-                      (UINT_PTR)addr, (UINT_PTR)addrlen, (UINT_PTR)condition,
-                      (UINT_PTR)callbackData, result);
+    TraceCall(result == SOCKET_FAILED, NULL, 0,
+              "WSAAccept(%Id, 0x%Ix, 0x%Ix, 0x%Ix, 0x%Ix) returned %Id", s, (UINT_PTR)addr,
+              (UINT_PTR)addrlen, (UINT_PTR)condition, (UINT_PTR)callbackData, result);
 }
 
 void WINAPI TraceWSAAsyncSelect(int result, INT_PTR s, HWND hWnd, unsigned int wMsg, long lEvent)
 {
-    TraceCall(result == SOCKET_FAILED, NULL, 0, "WSAAsyncSelect(%Id, 0x%Ix, 0x%x, 0x%x) returned %d",
-                      s, (UINT_PTR)hWnd, wMsg, (unsigned int)lEvent, result);
+    TraceCall(result == SOCKET_FAILED, NULL, 0,
+              "WSAAsyncSelect(%Id, 0x%Ix, 0x%x, 0x%x) returned %d", s, (UINT_PTR)hWnd, wMsg,
+              (unsigned int)lEvent, result);
 }
 
 void WINAPI TraceWSAEnumNetworkEvents(int result, INT_PTR s, HANDLE eventHandle,
                                       const void *networkEvents)
 {
-    TraceCall(result == SOCKET_FAILED, NULL, 0, "WSAEnumNetworkEvents(%Id, 0x%Ix, 0x%Ix) returned %d",
-                      s, (UINT_PTR)eventHandle, (UINT_PTR)networkEvents, result);
+    TraceCall(result == SOCKET_FAILED, NULL, 0,
+              "WSAEnumNetworkEvents(%Id, 0x%Ix, 0x%Ix) returned %d", s, (UINT_PTR)eventHandle,
+              (UINT_PTR)networkEvents, result);
 }
 
 void WINAPI TraceWSAEventSelect(int result, INT_PTR s, HANDLE eventHandle, long lNetworkEvents)
 {
     TraceCall(result == SOCKET_FAILED, NULL, 0, "WSAEventSelect(%Id, 0x%Ix, 0x%lx) returned %d", s,
-                      (UINT_PTR)eventHandle, lNetworkEvents, result);
+              (UINT_PTR)eventHandle, lNetworkEvents, result);
 }
 
-}  // extern "C"
+} // extern "C"
