@@ -54,7 +54,9 @@ size_t TranslateLineFeeds(char *out, size_t room, const char *message, size_t le
 size_t FormatDumpLine(char *out, size_t room, size_t indent, uint32_t offset,
                       const unsigned char *bytes, size_t count)
 {
-    if (count == 0 || count > DUMP_BYTES_PER_LINE || indent + DUMP_LINE_BODY_ROOM > room)
+    // Compared without adding, so that no indent can wrap the sum.
+    if (count == 0 || count > DUMP_BYTES_PER_LINE || indent > room ||
+        room - indent < DUMP_LINE_BODY_ROOM)
         return 0;
     size_t n = 0;
     for (size_t i = 0; i < indent; i++)

@@ -26,6 +26,17 @@ void PutRepeated(Sink *sink, char c, int count)
 
 enum Size { SIZE_INT, SIZE_SHORT, SIZE_LONG, SIZE_PTR, SIZE_64 };
 
+// Widths and precisions beyond this are refused rather than built.
+const int MAX_FIELD = 100000;
+
+// A refused format leaves the output empty, as if nothing had been written.
+int Refuse(char *out, size_t room)
+{
+    if (out && room > 0)
+        out[0] = '\0';
+    return -1;
+}
+
 struct Spec {
     bool left;
     bool zero;
@@ -87,7 +98,8 @@ void PutNumber(Sink *sink, const Spec &spec, uint64_t magnitude, bool negative, 
     else if (spec.alternate && base == 16 && count > 0 && !(count == 1 && digits[0] == '0')) {
         prefix[0] = '0';
         prefix[1] = upper ? 'X' : 'x';
-    } else if (spec.alternate && base == 8 && (count == 0 || digits[0] != '0'))
+    } else if (spec.alternate && base == 8 && spec.precision <= count &&
+               (count == 0 || digits[0] != '0'))
         prefix[0] = '0';
     PutField(sink, spec, prefix, digits, count);
 }
@@ -129,13 +141,15 @@ int FormatTextV(char *out, size_t room, const char *format, va_list args)
                 spec.left = true;
                 width = width == -2147483647 - 1 ? 0 : -width;
             }
+            if (width > MAX_FIELD)
+                return Refuse(out, room);
             spec.width = width;
             p++;
         } else {
             while (*p >= '0' && *p <= '9') {
-                if (spec.width > 100000)
-                    return -1;
                 spec.width = spec.width * 10 + (*p - '0');
+                if (spec.width > MAX_FIELD)
+                    return Refuse(out, room);
                 p++;
             }
         }
@@ -144,13 +158,15 @@ int FormatTextV(char *out, size_t room, const char *format, va_list args)
             spec.precision = 0;
             if (*p == '*') {
                 int precision = va_arg(args, int);
+                if (precision > MAX_FIELD)
+                    return Refuse(out, room);
                 spec.precision = precision < 0 ? -1 : precision;
                 p++;
             } else {
                 while (*p >= '0' && *p <= '9') {
-                    if (spec.precision > 100000)
-                        return -1;
                     spec.precision = spec.precision * 10 + (*p - '0');
+                    if (spec.precision > MAX_FIELD)
+                        return Refuse(out, room);
                     p++;
                 }
             }
@@ -232,7 +248,8 @@ int FormatTextV(char *out, size_t room, const char *format, va_list args)
             if (!text)
                 text = "(null)";
             int count = 0;
-            while (text[count] && (spec.precision < 0 || count < spec.precision))
+            // The precision bounds the read: a counted text need not be terminated.
+            while ((spec.precision < 0 || count < spec.precision) && text[count])
                 count++;
             Spec field = spec;
             field.precision = -1;
@@ -245,9 +262,7 @@ int FormatTextV(char *out, size_t room, const char *format, va_list args)
             break;
         default:
             // Unknown conversion or a format that ends inside a field.
-            if (out && room > 0)
-                out[0] = '\0';
-            return -1;
+            return Refuse(out, room);
         }
     }
 
