@@ -10,10 +10,11 @@ target_include_directories(tracelog_pure PUBLIC core sockets)
 target_compile_options(tracelog_pure PUBLIC ${TRACELOG_SANITIZERS} PRIVATE -Wall -Wextra)
 target_link_options(tracelog_pure PUBLIC ${TRACELOG_SANITIZERS})
 
-if(EXISTS ${CMAKE_SOURCE_DIR}/tests/native/CMakeLists.txt)
-    add_subdirectory(tests/native)
-endif()
-
 if(TRACELOG_FUZZ)
+    # Coverage feedback for libFuzzer inside the code under test; the fuzz
+    # build carries only the fuzzers.
+    target_compile_options(tracelog_pure PRIVATE -fsanitize=fuzzer-no-link)
     add_subdirectory(tests/fuzz)
+elseif(EXISTS ${CMAKE_SOURCE_DIR}/tests/native/CMakeLists.txt)
+    add_subdirectory(tests/native)
 endif()
