@@ -21,6 +21,10 @@ if [ ! -f "$prefix/.ready" ]; then
     touch "$prefix/.ready"
 fi
 wineserver -p
+# Wine starts its own services with the first program of a server session,
+# and they keep the standard handles that program had. Start them here, on
+# /dev/null: ctest waits until its test's output pipe closes.
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 status=0
 "$@" || status=$?
 wineserver -k 2>/dev/null || true

@@ -78,7 +78,8 @@ enum {
     TRACE_ORD_WSAEVENTSELECT = 34
 };
 
-struct _DllVersionInfo; /* DLLVERSIONINFO from <shlwapi.h>; cbSize must be 20 */
+/* DllGetVersion takes a DLLVERSIONINFO from <shlwapi.h> (cbSize must be 20);
+   untyped because the SDKs tag that structure differently. */
 
 #ifdef KESTRELNODE9_TRACELOG_BUILD
 #define TRACE_API
@@ -87,7 +88,7 @@ struct _DllVersionInfo; /* DLLVERSIONINFO from <shlwapi.h>; cbSize must be 20 */
 #endif
 
 /* Library and traces. Results are 1 for success and 0 for failure. */
-TRACE_API HRESULT WINAPI DllGetVersion(struct _DllVersionInfo *info);
+TRACE_API HRESULT WINAPI DllGetVersion(void *info);
 TRACE_API int WINAPI TraceStart(const char *fileName, DWORD flags);
 TRACE_API int WINAPI TraceStop(void);
 TRACE_API DWORD WINAPI TraceGetFlags(void);

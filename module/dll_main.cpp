@@ -32,7 +32,7 @@ struct VERSION_INFO {
 
 } // namespace
 
-extern "C" HRESULT WINAPI DllGetVersion(struct _DllVersionInfo *info)
+extern "C" HRESULT WINAPI DllGetVersion(void *info)
 {
     VERSION_INFO *version = (VERSION_INFO *)info;
     if (!version)
