@@ -111,23 +111,27 @@ int SetTraceFileName(TRACE_RECORD *record, const char *fileName)
     char path[PATH_ROOM];
     memset(path, 0, sizeof(path));
 
-    EnterCriticalSection(&record->lock);
-    record->filePath[0] = '\0';
-    LeaveCriticalSection(&record->lock);
-
-    if (!ResolvePath(fileName, path) || NamesDevice(path))
-        return 0;
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        if (attributes & REFUSED_TARGET)
-            return 0;
-        SetFileAttributesA(path, (attributes & ~FILE_ATTRIBUTE_HIDDEN) | FILE_ATTRIBUTE_ARCHIVE);
+    int result = ResolvePath(fileName, path) && !NamesDevice(path);
+    if (result) {
+        DWORD attributes = GetFileAttributesA(path);
+        if (attributes != INVALID_FILE_ATTRIBUTES) {
+            if (attributes & REFUSED_TARGET)
+                result = 0;
+            else
+                SetFileAttributesA(path,
+                                   (attributes & ~FILE_ATTRIBUTE_HIDDEN) | FILE_ATTRIBUTE_ARCHIVE);
+        }
     }
 
+    // The path changes in one step: threads sharing the record in process
+    // mode never find it without a file while a name is being resolved.
     EnterCriticalSection(&record->lock);
-    CopyText(record->filePath, sizeof(record->filePath), path);
+    if (result)
+        CopyText(record->filePath, sizeof(record->filePath), path);
+    else
+        record->filePath[0] = '\0';
     LeaveCriticalSection(&record->lock);
-    return 1;
+    return result;
 }
 
 extern "C" int WINAPI TraceSetFileName(const char *fileName)
