@@ -14,6 +14,13 @@ struct CALL_TRACE {
     DWORD systemError; // the thread's Win32 error code, restored at the end
 };
 
+// With no live trace anywhere a tracer does nothing at all; checked first
+// thing, so that tracing off costs no more than the call itself.
+inline bool TracingOff()
+{
+    return g_trace.activeCount <= 0;
+}
+
 // False when no trace is live anywhere: then nothing else is to be done,
 // no handler is called and EndCallTrace must not be called.
 bool BeginCallTrace(CALL_TRACE *trace, bool failed);

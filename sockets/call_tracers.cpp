@@ -52,28 +52,38 @@ extern "C" {
 
 void WINAPI TraceAccept(INT_PTR result, INT_PTR s, const void *addr, const int *addrlen)
 {
+    if (TracingOff())
+        return;
     TraceCall(result == SOCKET_FAILED, NULL, 0, "accept(%Id, 0x%Ix, 0x%Ix) returned %Id", s,
               (UINT_PTR)addr, (UINT_PTR)addrlen, result);
 }
 
 void WINAPI TraceBind(int result, INT_PTR s, const void *name, int namelen)
 {
+    if (TracingOff())
+        return;
     TraceAddressCall("bind(%Id, 0x%Ix %s, %d) returned %d", result, s, name, namelen);
 }
 
 void WINAPI TraceCloseSocket(int result, INT_PTR s)
 {
+    if (TracingOff())
+        return;
     TraceCall(result == SOCKET_FAILED, NULL, 0, "closesocket(%Id) returned %d", s, result);
 }
 
 void WINAPI TraceConnect(int result, INT_PTR s, const void *name, int namelen)
 {
+    if (TracingOff())
+        return;
     TraceAddressCall("connect(%Id, 0x%Ix %s, %d) returned %d", result, s, name, namelen);
 }
 
 void WINAPI TraceGetAddrInfo(int result, const char *nodeName, const char *serviceName,
                              const void *hints, const void *resultList)
 {
+    if (TracingOff())
+        return;
     CALL_TRACE trace;
     if (!BeginCallTrace(&trace, result != 0))
         return;
@@ -90,6 +100,8 @@ void WINAPI TraceGetAddrInfo(int result, const char *nodeName, const char *servi
 
 void WINAPI TraceGetHostName(int result, const char *name, int namelen)
 {
+    if (TracingOff())
+        return;
     CALL_TRACE trace;
     if (!BeginCallTrace(&trace, result != 0))
         return;
@@ -108,6 +120,8 @@ void WINAPI TraceGetHostName(int result, const char *name, int namelen)
 void WINAPI TraceGetNameInfo(int result, const void *sa, int salen, const char *host, DWORD hostlen,
                              const char *serv, DWORD servlen, int flags)
 {
+    if (TracingOff())
+        return;
     CALL_TRACE trace;
     if (!BeginCallTrace(&trace, result != 0))
         return;
@@ -126,12 +140,16 @@ void WINAPI TraceGetNameInfo(int result, const void *sa, int salen, const char *
 
 void WINAPI TraceGetPeerName(int result, INT_PTR s, const void *name, const int *namelen)
 {
+    if (TracingOff())
+        return;
     TraceCall(result == SOCKET_FAILED, NULL, 0, "getpeername(%Id, 0x%Ix, 0x%Ix) returned %d", s,
               (UINT_PTR)name, (UINT_PTR)namelen, result);
 }
 
 void WINAPI TraceGetSockName(int result, INT_PTR s, const void *name, const int *namelen)
 {
+    if (TracingOff())
+        return;
     TraceCall(result == SOCKET_FAILED, NULL, 0, "getsockname(%Id, 0x%Ix, 0x%Ix) returned %d", s,
               (UINT_PTR)name, (UINT_PTR)namelen, result);
 }
@@ -139,23 +157,31 @@ void WINAPI TraceGetSockName(int result, INT_PTR s, const void *name, const int 
 void WINAPI TraceGetSockOpt(int result, INT_PTR s, int level, int optname, const void *optval,
                             const int *optlen)
 {
+    if (TracingOff())
+        return;
     TraceCall(result == SOCKET_FAILED, NULL, 0, "getsockopt(%Id, %d, %d, 0x%Ix, 0x%Ix) returned %d",
               s, level, optname, (UINT_PTR)optval, (UINT_PTR)optlen, result);
 }
 
 void WINAPI TraceIoctlSocket(int result, INT_PTR s, long cmd, const void *argp)
 {
+    if (TracingOff())
+        return;
     TraceCall(result == SOCKET_FAILED, NULL, 0, "ioctlsocket(%Id, 0x%lx, 0x%Ix) returned %d", s,
               cmd, (UINT_PTR)argp, result);
 }
 
 void WINAPI TraceListen(int result, INT_PTR s, int backlog)
 {
+    if (TracingOff())
+        return;
     TraceCall(result == SOCKET_FAILED, NULL, 0, "listen(%Id, %d) returned %d", s, backlog, result);
 }
 
 void WINAPI TraceRecv(int result, INT_PTR s, const void *buf, int len, int flags)
 {
+    if (TracingOff())
+        return;
     TraceCall(result == SOCKET_FAILED, buf, result, "recv(%Id, 0x%Ix, %d, %d) returned %d", s,
               (UINT_PTR)buf, len, flags, result);
 }
@@ -163,6 +189,8 @@ void WINAPI TraceRecv(int result, INT_PTR s, const void *buf, int len, int flags
 void WINAPI TraceRecvFrom(int result, INT_PTR s, const void *buf, int len, int flags,
                           const void *from, const int *fromlen)
 {
+    if (TracingOff())
+        return;
     TraceCall(result == SOCKET_FAILED, buf, result,
               "recvfrom(%Id, 0x%Ix, %d, %d, 0x%Ix, 0x%Ix) returned %d", s, (UINT_PTR)buf, len,
               flags, (UINT_PTR)from, (UINT_PTR)fromlen, result);
@@ -171,6 +199,8 @@ void WINAPI TraceRecvFrom(int result, INT_PTR s, const void *buf, int len, int f
 void WINAPI TraceSelect(int result, int nfds, const void *readfds, const void *writefds,
                         const void *exceptfds, const void *timeout)
 {
+    if (TracingOff())
+        return;
     TraceCall(result == SOCKET_FAILED, NULL, 0,
               "select(%d, 0x%Ix, 0x%Ix, 0x%Ix, 0x%Ix) returned %d", nfds, (UINT_PTR)readfds,
               (UINT_PTR)writefds, (UINT_PTR)exceptfds, (UINT_PTR)timeout, result);
@@ -178,6 +208,8 @@ void WINAPI TraceSelect(int result, int nfds, const void *readfds, const void *w
 
 void WINAPI TraceSend(int result, INT_PTR s, const void *buf, int len, int flags)
 {
+    if (TracingOff())
+        return;
     TraceCall(result == SOCKET_FAILED, buf, result, "send(%Id, 0x%Ix, %d, %d) returned %d", s,
               (UINT_PTR)buf, len, flags, result);
 }
@@ -185,6 +217,8 @@ void WINAPI TraceSend(int result, INT_PTR s, const void *buf, int len, int flags
 void WINAPI TraceSendTo(int result, INT_PTR s, const void *buf, int len, int flags, const void *to,
                         int tolen)
 {
+    if (TracingOff())
+        return;
     TraceCall(result == SOCKET_FAILED, buf, result,
               "sendto(%Id, 0x%Ix, %d, %d, 0x%Ix, %d) returned %d", s, (UINT_PTR)buf, len, flags,
               (UINT_PTR)to, tolen, result);
@@ -193,17 +227,23 @@ void WINAPI TraceSendTo(int result, INT_PTR s, const void *buf, int len, int fla
 void WINAPI TraceSetSockOpt(int result, INT_PTR s, int level, int optname, const void *optval,
                             int optlen)
 {
+    if (TracingOff())
+        return;
     TraceCall(result == SOCKET_FAILED, NULL, 0, "setsockopt(%Id, %d, %d, 0x%Ix, %d) returned %d", s,
               level, optname, (UINT_PTR)optval, optlen, result);
 }
 
 void WINAPI TraceShutdown(int result, INT_PTR s, int how)
 {
+    if (TracingOff())
+        return;
     TraceCall(result == SOCKET_FAILED, NULL, 0, "shutdown(%Id, %d) returned %d", s, how, result);
 }
 
 void WINAPI TraceSocket(INT_PTR result, int af, int type, int protocol)
 {
+    if (TracingOff())
+        return;
     TraceCall(result == SOCKET_FAILED, NULL, 0, "socket(%d, %d, %d) returned %Id", af, type,
               protocol, result);
 }
@@ -211,6 +251,8 @@ void WINAPI TraceSocket(INT_PTR result, int af, int type, int protocol)
 void WINAPI TraceWSAAccept(INT_PTR result, INT_PTR s, const void *addr, const int *addrlen,
                            const void *condition, DWORD_PTR callbackData)
 {
+    if (TracingOff())
+        return;
     TraceCall(result == SOCKET_FAILED, NULL, 0,
               "WSAAccept(%Id, 0x%Ix, 0x%Ix, 0x%Ix, 0x%Ix) returned %Id", s, (UINT_PTR)addr,
               (UINT_PTR)addrlen, (UINT_PTR)condition, (UINT_PTR)callbackData, result);
@@ -218,6 +260,8 @@ void WINAPI TraceWSAAccept(INT_PTR result, INT_PTR s, const void *addr, const in
 
 void WINAPI TraceWSAAsyncSelect(int result, INT_PTR s, HWND hWnd, unsigned int wMsg, long lEvent)
 {
+    if (TracingOff())
+        return;
     TraceCall(result == SOCKET_FAILED, NULL, 0,
               "WSAAsyncSelect(%Id, 0x%Ix, 0x%x, 0x%x) returned %d", s, (UINT_PTR)hWnd, wMsg,
               (unsigned int)lEvent, result);
@@ -226,6 +270,8 @@ void WINAPI TraceWSAAsyncSelect(int result, INT_PTR s, HWND hWnd, unsigned int w
 void WINAPI TraceWSAEnumNetworkEvents(int result, INT_PTR s, HANDLE eventHandle,
                                       const void *networkEvents)
 {
+    if (TracingOff())
+        return;
     TraceCall(result == SOCKET_FAILED, NULL, 0,
               "WSAEnumNetworkEvents(%Id, 0x%Ix, 0x%Ix) returned %d", s, (UINT_PTR)eventHandle,
               (UINT_PTR)networkEvents, result);
@@ -233,6 +279,8 @@ void WINAPI TraceWSAEnumNetworkEvents(int result, INT_PTR s, HANDLE eventHandle,
 
 void WINAPI TraceWSAEventSelect(int result, INT_PTR s, HANDLE eventHandle, long lNetworkEvents)
 {
+    if (TracingOff())
+        return;
     TraceCall(result == SOCKET_FAILED, NULL, 0, "WSAEventSelect(%Id, 0x%Ix, 0x%lx) returned %d", s,
               (UINT_PTR)eventHandle, lNetworkEvents, result);
 }
