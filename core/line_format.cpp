@@ -61,11 +61,15 @@ size_t FormatDumpLine(char *out, size_t room, size_t indent, uint32_t offset,
     size_t n = 0;
     for (size_t i = 0; i < indent; i++)
         out[n++] = ' ';
-    // At least four digits; offsets from 0x10000 on simply take more.
-    int digits = FormatText(out + n, room - n, "%04X  ", (unsigned int)offset);
-    if (digits < 0)
-        return 0;
-    n += (size_t)digits;
+    // At least four upper-case digits ("%04X"); offsets from 0x10000 on
+    // simply take more. Written by hand: this runs once per 16 dumped bytes.
+    int digits = 4;
+    while (digits < 8 && (offset >> (4 * digits)) != 0)
+        digits++;
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+        out[n++] = HEX_DIGITS[(offset >> shift) & 0x0F];
+    out[n++] = ' ';
+    out[n++] = ' ';
     for (size_t i = 0; i < DUMP_BYTES_PER_LINE; i++) {
         if (i < count) {
             out[n++] = HEX_DIGITS[bytes[i] >> 4];
