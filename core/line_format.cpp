@@ -1,11 +1,13 @@
 #include "line_format.h"
 
+#include <string.h>
+
 #include "text_format.h"
 
 namespace
 {
 
-const char HEX_DIGITS[] = "0123456789ABCDEF";
+constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
 const char *const LEVEL_TEXT[] = {"INF: ", "WRN: ", "ERR: "};
 
 } // namespace
@@ -51,6 +53,57 @@ size_t TranslateLineFeeds(char *out, size_t room, const char *message, size_t le
     return produced;
 }
 
+namespace
+{
+
+// Per byte value: its two hexadecimal digits as they lie in the line, and
+// the character shown for it. Dumps are the bulk of a log; a lookup per
+// byte keeps them near the speed of a plain copy.
+struct DUMP_TABLES {
+    uint16_t hexPair[256];
+    char shown[256];
+    constexpr DUMP_TABLES() : hexPair(), shown()
+    {
+        for (int i = 0; i < 256; i++) {
+            hexPair[i] = (uint16_t)((unsigned char)HEX_DIGITS[i >> 4] |
+                                    ((unsigned char)HEX_DIGITS[i & 0x0F] << 8));
+            shown[i] = (i >= 0x20 && i <= 0x7E) ? (char)i : '.';
+        }
+    }
+};
+
+constexpr DUMP_TABLES DUMP_TABLE;
+
+// The hex column, one separator and the character column of a line of
+// count bytes; returns the end.
+char *FormatDumpBody(char *p, const unsigned char *bytes, size_t count)
+{
+    if (count == DUMP_BYTES_PER_LINE) {
+        // A full line, the common case, without a test per byte.
+        for (size_t i = 0; i < DUMP_BYTES_PER_LINE; i++) {
+            memcpy(p + 3 * i, &DUMP_TABLE.hexPair[bytes[i]], 2);
+            p[3 * i + 2] = ' ';
+        }
+        p[3 * 7 + 2] = ':';
+    } else {
+        for (size_t i = 0; i < DUMP_BYTES_PER_LINE; i++) {
+            if (i < count) {
+                memcpy(p + 3 * i, &DUMP_TABLE.hexPair[bytes[i]], 2);
+                p[3 * i + 2] = i == 7 ? ':' : ' ';
+            } else {
+                p[3 * i] = p[3 * i + 1] = p[3 * i + 2] = ' ';
+            }
+        }
+    }
+    p += 3 * DUMP_BYTES_PER_LINE;
+    *p++ = ' ';
+    for (size_t i = 0; i < count; i++)
+        p[i] = DUMP_TABLE.shown[bytes[i]];
+    return p + count;
+}
+
+} // namespace
+
 size_t FormatDumpLine(char *out, size_t room, size_t indent, uint32_t offset,
                       const unsigned char *bytes, size_t count)
 {
@@ -58,33 +111,20 @@ size_t FormatDumpLine(char *out, size_t room, size_t indent, uint32_t offset,
     if (count == 0 || count > DUMP_BYTES_PER_LINE || indent > room ||
         room - indent < DUMP_LINE_BODY_ROOM)
         return 0;
-    size_t n = 0;
-    for (size_t i = 0; i < indent; i++)
-        out[n++] = ' ';
+    char *p = out;
+    memset(p, ' ', indent);
+    p += indent;
     // At least four upper-case digits ("%04X"); offsets from 0x10000 on
     // simply take more. Written by hand: this runs once per 16 dumped bytes.
     int digits = 4;
     while (digits < 8 && (offset >> (4 * digits)) != 0)
         digits++;
     for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
-        out[n++] = HEX_DIGITS[(offset >> shift) & 0x0F];
-    out[n++] = ' ';
-    out[n++] = ' ';
-    for (size_t i = 0; i < DUMP_BYTES_PER_LINE; i++) {
-        if (i < count) {
-            out[n++] = HEX_DIGITS[bytes[i] >> 4];
-            out[n++] = HEX_DIGITS[bytes[i] & 0x0F];
-            out[n++] = i == 7 ? ':' : ' ';
-        } else {
-            out[n++] = ' ';
-            out[n++] = ' ';
-            out[n++] = ' ';
-        }
-    }
-    out[n++] = ' ';
-    for (size_t i = 0; i < count; i++)
-        out[n++] = (bytes[i] >= 0x20 && bytes[i] <= 0x7E) ? (char)bytes[i] : '.';
-    out[n++] = '\r';
-    out[n++] = '\n';
-    return n;
+        *p++ = HEX_DIGITS[(offset >> shift) & 0x0F];
+    *p++ = ' ';
+    *p++ = ' ';
+    p = FormatDumpBody(p, bytes, count);
+    *p++ = '\r';
+    *p++ = '\n';
+    return (size_t)(p - out);
 }

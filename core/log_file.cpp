@@ -14,7 +14,6 @@ const DWORD LOCK_OFFSET_LOW = 0;
 
 BOOL OpenLogFile(const char *path, LOG_FILE *file)
 {
-    file->locked = FALSE;
     // Read access is asked for only because a byte-range lock needs it.
     file->handle = CreateFileA(path, FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
@@ -25,7 +24,7 @@ BOOL OpenLogFile(const char *path, LOG_FILE *file)
     ZeroMemory(&where, sizeof(where));
     where.Offset = LOCK_OFFSET_LOW;
     where.OffsetHigh = LOCK_OFFSET_HIGH;
-    file->locked = LockFileEx(file->handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &where);
+    LockFileEx(file->handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &where);
     return TRUE;
 }
 
@@ -43,14 +42,8 @@ void AppendLogFile(LOG_FILE *file, const void *bytes, DWORD length)
 
 void CloseLogFile(LOG_FILE *file)
 {
-    if (file->locked) {
-        OVERLAPPED where;
-        ZeroMemory(&where, sizeof(where));
-        where.Offset = LOCK_OFFSET_LOW;
-        where.OffsetHigh = LOCK_OFFSET_HIGH;
-        UnlockFileEx(file->handle, 0, 1, 0, &where);
-    }
+    // Closing the handle gives up its byte-range lock: an UnlockFileEx
+    // first would only cost another round trip to the server.
     CloseHandle(file->handle);
     file->handle = INVALID_HANDLE_VALUE;
-    file->locked = FALSE;
 }

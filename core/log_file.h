@@ -1,6 +1,7 @@
 // The log file as it is used for one record: opened for appending, locked
 // against the other writers of the same file (threads and processes alike)
-// while the record's bytes go out, then closed again.
+// while the record's bytes go out, then closed again (which releases the
+// lock).
 #ifndef KESTRELNODE9_LOG_FILE_H
 #define KESTRELNODE9_LOG_FILE_H
 
@@ -8,7 +9,6 @@
 
 struct LOG_FILE {
     HANDLE handle;
-    BOOL locked;
 };
 
 // Opens (creating when missing) and locks the file; FALSE when it can't be
