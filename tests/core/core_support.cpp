@@ -3,22 +3,6 @@
 #include <cctype>
 #include <cstdio>
 
-std::string ProgramName()
-{
-    char file[MAX_PATH] = {0};
-    GetModuleFileNameA(nullptr, file, MAX_PATH);
-    std::string name = file;
-    size_t slash = name.find_last_of('\\');
-    if (slash != std::string::npos)
-        name = name.substr(slash + 1);
-    size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos)
-        name = name.substr(0, dot);
-    for (char &c : name)
-        c = (char)std::toupper((unsigned char)c);
-    return name;
-}
-
 std::string KeyText(DWORD value)
 {
     char text[16];

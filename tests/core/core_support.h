@@ -14,10 +14,6 @@
 #include "log_reader.h"
 #include "trace_dll.h"
 
-// The host program's name as every line starts with it: the executable's
-// base name without its extension, in upper case.
-std::string ProgramName();
-
 // A key or any 32-bit value as the log prints it: "%04lX".
 std::string KeyText(DWORD value);
 

@@ -46,7 +46,7 @@ void Fault(AppendedLog *log, const std::string &what)
 AppendedLog ReadAppendedLog(const std::string &path)
 {
     AppendedLog log;
-    std::string name = ProgramName();
+    std::string name = HostProgramName();
     std::string bytes = ReadFileBytes(path);
     if (bytes.size() < 2 || bytes.compare(bytes.size() - 2, 2, "\r\n") != 0)
         Fault(&log, "the file does not end with a whole line");
@@ -164,7 +164,7 @@ TEST_F(Concurrency, WritersSurviveAProcessTraceStoppedAndRestartedUnderThem)
     EXPECT_EQ(Dll().ActiveCount(), 0);
 
     // Dump lines come in whole blocks of three; the rest are text lines.
-    std::string indent(ProgramName().size() + 1, ' ');
+    std::string indent(HostProgramName().size() + 1, ' ');
     std::string bytes = ReadFileBytes(path);
     ASSERT_GE(bytes.size(), 2u);
     EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");

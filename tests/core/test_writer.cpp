@@ -24,7 +24,7 @@ protected:
         TraceFixture::SetUp();
         TRACE_ERROR_HANDLERS handlers = {GetSocketError, nullptr};
         ASSERT_EQ(Dll().SetErrorHandlers(&handlers), 1);
-        indent = std::string(ProgramName().size() + 1, ' ');
+        indent = std::string(HostProgramName().size() + 1, ' ');
     }
 
     void TearDown() override
@@ -206,7 +206,7 @@ TEST_F(Writer, TextLinesLookLikeTheExamples)
     EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 4);
     EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
 
-    std::string head = ProgramName() + " " + KeyText(GetCurrentThreadId()) + " ";
+    std::string head = HostProgramName() + " " + KeyText(GetCurrentThreadId()) + " ";
     std::vector<TextLine> text(lines.size());
     for (size_t i = 0; i < lines.size(); i++) {
         ASSERT_TRUE(ParseTextLine(lines[i], &text[i])) << lines[i];

@@ -276,22 +276,3 @@ std::string DescribeBadLines(const LogCheck &check, size_t limit)
     return text;
 }
 
-std::string HostProgramName()
-{
-    char path[MAX_PATH + 1] = {0};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string base = path;
-    size_t slash = base.find_last_of('\\');
-    if (slash != std::string::npos)
-        base = base.substr(slash + 1);
-    size_t dot = base.find_last_of('.');
-    if (dot != std::string::npos)
-        base = base.substr(0, dot);
-    if (base.size() > 63)
-        base.resize(63);
-    for (char &c : base) {
-        if (c >= 'a' && c <= 'z')
-            c = (char)(c - 'a' + 'A');
-    }
-    return base;
-}

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "log_reader.h"
+
 enum LogLevel { LOG_INF, LOG_WRN, LOG_ERR, LOG_LEVELS };
 
 struct LogTextLine {
@@ -68,8 +70,5 @@ LogCheck CheckLogBytes(const std::string &bytes, const std::string &programName)
 
 // The first few bad lines, for a failure message.
 std::string DescribeBadLines(const LogCheck &check, size_t limit = 10);
-
-// The program name that the DLL prints for the running executable.
-std::string HostProgramName();
 
 #endif

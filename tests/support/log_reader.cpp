@@ -95,3 +95,23 @@ std::string DocumentsFolder()
     SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, folder);
     return folder;
 }
+
+std::string HostProgramName()
+{
+    char path[MAX_PATH + 1] = {0};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string base = path;
+    size_t slash = base.find_last_of('\\');
+    if (slash != std::string::npos)
+        base = base.substr(slash + 1);
+    size_t dot = base.find_last_of('.');
+    if (dot != std::string::npos)
+        base = base.substr(0, dot);
+    if (base.size() > 63)
+        base.resize(63);
+    for (char &c : base) {
+        if (c >= 'a' && c <= 'z')
+            c = (char)(c - 'a' + 'A');
+    }
+    return base;
+}

@@ -23,4 +23,8 @@ std::string LineFromLevel(const std::string &line);
 // The user's documents folder as the DLL resolves it.
 std::string DocumentsFolder();
 
+// The host program's name as the DLL prints it: the executable's base name
+// without extension, upper-cased, at most 63 characters.
+std::string HostProgramName();
+
 #endif
