@@ -9,6 +9,8 @@ namespace
 // one byte far beyond any data the file will ever hold, around its writes.
 const DWORD LOCK_OFFSET_HIGH = 0x7FFFFFFF;
 const DWORD LOCK_OFFSET_LOW = 0;
+// Longest wait for the lock before the record is given up.
+const DWORD LOCK_WAIT_LIMIT_MS = 2000;
 
 } // namespace
 
@@ -18,13 +20,35 @@ BOOL OpenLogFile(const char *path, LOG_FILE *file)
     file->handle = CreateFileA(path, FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file->handle == INVALID_HANDLE_VALUE)
-        return FALSE;
+    if (file->handle == INVALID_HANDLE_VALUE) {
+        // A file we may append to but not read: write it without the lock
+        // rather than not at all.
+        if (GetLastError() != ERROR_ACCESS_DENIED)
+            return FALSE;
+        file->handle =
+            CreateFileA(path, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        return file->handle != INVALID_HANDLE_VALUE;
+    }
     OVERLAPPED where;
     ZeroMemory(&where, sizeof(where));
     where.Offset = LOCK_OFFSET_LOW;
     where.OffsetHigh = LOCK_OFFSET_HIGH;
-    LockFileEx(file->handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &where);
+    // Our own writers hold the lock for microseconds; a foreign lock over the
+    // whole file must cost one record, not hang the caller's thread.
+    DWORD start = GetTickCount();
+    for (unsigned int attempt = 0; !LockFileEx(
+             file->handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where);
+         attempt++) {
+        if (GetLastError() != ERROR_LOCK_VIOLATION)
+            return TRUE; // no byte-range locks on this file system: append unlocked
+        if (GetTickCount() - start > LOCK_WAIT_LIMIT_MS) {
+            CloseHandle(file->handle);
+            file->handle = INVALID_HANDLE_VALUE;
+            return FALSE;
+        }
+        Sleep(attempt < 64 ? 0 : 1);
+    }
     return TRUE;
 }
 

@@ -104,6 +104,31 @@ TEST_F(Faults, FileHeldByAnotherHandle)
     }
 }
 
+// Another program holds a byte-range lock over the whole file, our lock
+// byte included: the record written meanwhile is given up after a bounded
+// wait instead of hanging the caller's thread, and writing resumes once the
+// lock is gone.
+TEST_F(Faults, WholeFileLockedByAnotherHandle)
+{
+    std::string path = MakeScratchDirectory("locked") + "\\locked.log";
+    ASSERT_EQ(Lib().Start(path.c_str(), 0), 1);
+    EXPECT_EQ(Lib().Write(0, "before", 0), 1);
+    HANDLE holder = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    OVERLAPPED everything = {};
+    ASSERT_TRUE(LockFileEx(holder, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &everything));
+    EXPECT_EQ(Lib().Write(0, "while locked", 0), 0);
+    UnlockFileEx(holder, 0, MAXDWORD, MAXDWORD, &everything);
+    CloseHandle(holder);
+    EXPECT_EQ(Lib().Write(0, "after", 0), 1);
+    EXPECT_EQ(Lib().Stop(), 1);
+    std::vector<std::string> expected = {"INF: started thread", "INF: before", "INF: after",
+                                         "INF: stopped thread"};
+    EXPECT_EQ(LoggedMessages(path), expected);
+}
+
 // The folder of the log goes away under a live trace and comes back.
 TEST_F(Faults, FolderDeletedAndRecreated)
 {
