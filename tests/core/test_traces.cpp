@@ -21,6 +21,16 @@ std::vector<std::string> Messages(const std::string &path)
     return messages;
 }
 
+// Every line is a text line of the given key.
+void ExpectWholeLinesOfKey(const std::vector<std::string> &lines, const std::string &key)
+{
+    for (const std::string &line : lines) {
+        TextLine text;
+        ASSERT_TRUE(ParseTextLine(line, &text)) << line;
+        EXPECT_EQ(text.key, key);
+    }
+}
+
 bool StartsWith(const std::string &text, const std::string &head)
 {
     return text.compare(0, head.size(), head) == 0;
@@ -89,11 +99,7 @@ TEST_F(Traces, ThreadTraceBelongsToItsThreadAlone)
 
     std::vector<std::string> lines = ReadLogLines(path);
     ASSERT_EQ(lines.size(), 3u);
-    for (const std::string &line : lines) {
-        TextLine text;
-        ASSERT_TRUE(ParseTextLine(line, &text)) << line;
-        EXPECT_EQ(text.key, key);
-    }
+    ExpectWholeLinesOfKey(lines, key);
     TextLine start, stop;
     ParseTextLine(lines[0], &start);
     ParseTextLine(lines[2], &stop);
@@ -119,11 +125,7 @@ TEST_F(Traces, ProcessTraceIsSharedByEveryThread)
 
     std::vector<std::string> lines = ReadLogLines(path);
     ASSERT_EQ(lines.size(), 3u);
-    for (const std::string &line : lines) {
-        TextLine text;
-        ASSERT_TRUE(ParseTextLine(line, &text)) << line;
-        EXPECT_EQ(text.key, key);
-    }
+    ExpectWholeLinesOfKey(lines, key);
     EXPECT_EQ(LineFromLevel(lines[1]), "INF: from another thread");
     EXPECT_TRUE(StartsWith(LineFromLevel(lines[0]), "INF: started process 0x" + key + " trace on "));
     EXPECT_TRUE(StartsWith(LineFromLevel(lines[2]), "INF: stopped process 0x" + key + " trace on "));
