@@ -121,15 +121,22 @@ int WriteTraceRecord(TRACE_RECORD *record, TRACE_CALL_STATE *call, DWORD kind, c
     return result;
 }
 
+bool TraceLineWanted(const TRACE_RECORD *record, const TRACE_CALL_STATE *call, DWORD kind)
+{
+    if (!record || !record->filePath[0])
+        return false;
+    TRACE_CALL_STATE probe = *call;
+    TRACE_LEVEL level;
+    return FilterTraceRecord(record, &probe, kind, &level) == TRACE_PASS;
+}
+
 void FormatTraceMessageV(TRACE_RECORD *record, TRACE_CALL_STATE *call, DWORD kind,
                          const char *format, va_list args)
 {
-    if (!record || !format || !format[0])
+    if (!format || !format[0])
         return;
     kind &= ~TRACE_HEXDUMP;
-    TRACE_CALL_STATE probe = *call;
-    TRACE_LEVEL level;
-    if (!record->filePath[0] || FilterTraceRecord(record, &probe, kind, &level) != TRACE_PASS)
+    if (!TraceLineWanted(record, call, kind))
         return;
     char message[TRACE_MESSAGE_ROOM];
     int length = FormatTextV(message, sizeof(message), format, args);

@@ -18,6 +18,10 @@ enum TRACE_VERDICT { TRACE_REFUSE, TRACE_SKIP, TRACE_PASS };
 TRACE_VERDICT FilterTraceRecord(const TRACE_RECORD *record, TRACE_CALL_STATE *call, DWORD kind,
                                 TRACE_LEVEL *level);
 
+// Whether a text record of this kind would be written now (not refused, not
+// suspended); leaves the call state as it is.
+bool TraceLineWanted(const TRACE_RECORD *record, const TRACE_CALL_STATE *call, DWORD kind);
+
 // Writes one record for the given trace; 1 when written or suspended, else 0.
 // A text record of length 0 is a zero-terminated string.
 int WriteTraceRecord(TRACE_RECORD *record, TRACE_CALL_STATE *call, DWORD kind, const void *data,

@@ -42,7 +42,7 @@ void DetachCallTracers()
 
 bool BeginCallTrace(CALL_TRACE *trace, bool failed)
 {
-    if (g_trace.activeCount <= 0)
+    if (TracingOff())
         return false;
     trace->systemError = GetLastError();
     trace->record = AcquireTraceRecord();
@@ -59,11 +59,7 @@ bool BeginCallTrace(CALL_TRACE *trace, bool failed)
 
 bool CallLineWanted(CALL_TRACE *trace)
 {
-    if (!trace->record || !trace->record->filePath[0])
-        return false;
-    TRACE_CALL_STATE probe = trace->call;
-    TRACE_LEVEL level;
-    return FilterTraceRecord(trace->record, &probe, TRACE_KIND_CALL, &level) == TRACE_PASS;
+    return TraceLineWanted(trace->record, &trace->call, TRACE_KIND_CALL);
 }
 
 void EndCallTrace(CALL_TRACE *trace)
