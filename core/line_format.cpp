@@ -61,12 +61,14 @@ namespace
 // byte keeps them near the speed of a plain copy.
 struct DUMP_TABLES {
     uint16_t hexPair[256];
+    uint32_t hexSpace[256]; // the two digits, a space and a byte to be overwritten
     char shown[256];
-    constexpr DUMP_TABLES() : hexPair(), shown()
+    constexpr DUMP_TABLES() : hexPair(), hexSpace(), shown()
     {
         for (int i = 0; i < 256; i++) {
             hexPair[i] = (uint16_t)((unsigned char)HEX_DIGITS[i >> 4] |
                                     ((unsigned char)HEX_DIGITS[i & 0x0F] << 8));
+            hexSpace[i] = (uint32_t)hexPair[i] | ((uint32_t)' ' << 16);
             shown[i] = (i >= 0x20 && i <= 0x7E) ? (char)i : '.';
         }
     }
@@ -79,11 +81,11 @@ constexpr DUMP_TABLES DUMP_TABLE;
 char *FormatDumpBody(char *p, const unsigned char *bytes, size_t count)
 {
     if (count == DUMP_BYTES_PER_LINE) {
-        // A full line, the common case, without a test per byte.
-        for (size_t i = 0; i < DUMP_BYTES_PER_LINE; i++) {
-            memcpy(p + 3 * i, &DUMP_TABLE.hexPair[bytes[i]], 2);
-            p[3 * i + 2] = ' ';
-        }
+        // A full line, the common case: one four-byte store per byte, each
+        // overwriting the spare byte of the one before. The last spare byte
+        // is where the separator goes below.
+        for (size_t i = 0; i < DUMP_BYTES_PER_LINE; i++)
+            memcpy(p + 3 * i, &DUMP_TABLE.hexSpace[bytes[i]], 4);
         p[3 * 7 + 2] = ':';
     } else {
         for (size_t i = 0; i < DUMP_BYTES_PER_LINE; i++) {
@@ -116,11 +118,17 @@ size_t FormatDumpLine(char *out, size_t room, size_t indent, uint32_t offset,
     p += indent;
     // At least four upper-case digits ("%04X"); offsets from 0x10000 on
     // simply take more. Written by hand: this runs once per 16 dumped bytes.
-    int digits = 4;
-    while (digits < 8 && (offset >> (4 * digits)) != 0)
-        digits++;
-    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
-        *p++ = HEX_DIGITS[(offset >> shift) & 0x0F];
+    if (offset <= 0xFFFF) {
+        memcpy(p, &DUMP_TABLE.hexPair[offset >> 8], 2);
+        memcpy(p + 2, &DUMP_TABLE.hexPair[offset & 0xFF], 2);
+        p += 4;
+    } else {
+        int digits = 5;
+        while (digits < 8 && (offset >> (4 * digits)) != 0)
+            digits++;
+        for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+            *p++ = HEX_DIGITS[(offset >> shift) & 0x0F];
+    }
     *p++ = ' ';
     *p++ = ' ';
     p = FormatDumpBody(p, bytes, count);
