@@ -16,6 +16,8 @@ add_library(tracelog SHARED
     core/trace_file.cpp
     core/trace_writer.cpp
     core/log_file.cpp
+    core/log_output.cpp
+    core/writer_lock.cpp
     sockets/call_bracket.cpp
     sockets/call_tracers.cpp
     module/dll_main.cpp

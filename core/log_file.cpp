@@ -1,20 +1,21 @@
 #include "log_file.h"
 
+#include "writer_lock.h"
+
 namespace
 {
 
 // Appending alone is not enough to keep lines whole: Wine performs an
 // append as "find the size, then write there", so two processes could
-// overwrite each other. Every writer therefore takes an exclusive lock on
-// one byte far beyond any data the file will ever hold, around its writes.
+// overwrite each other. Every writer therefore holds the file's shared
+// writer lock around its writes or, where that lock is not to be had, an
+// exclusive lock on one byte far beyond any data the file will ever hold.
 const DWORD LOCK_OFFSET_HIGH = 0x7FFFFFFF;
 const DWORD LOCK_OFFSET_LOW = 0;
 // Longest wait for the lock before the record is given up.
 const DWORD LOCK_WAIT_LIMIT_MS = 2000;
 
-} // namespace
-
-BOOL OpenLogFile(const char *path, LOG_FILE *file)
+BOOL OpenByteLockedLogFile(const char *path, LOG_FILE *file)
 {
     // Read access is asked for only because a byte-range lock needs it.
     file->handle = CreateFileA(path, FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE,
@@ -52,20 +53,39 @@ BOOL OpenLogFile(const char *path, LOG_FILE *file)
     return TRUE;
 }
 
-void AppendLogFile(LOG_FILE *file, const void *bytes, DWORD length)
+} // namespace
+
+BOOL OpenLogFile(const char *path, LOG_FILE *file)
+{
+    file->lockWord = NULL;
+    if (!WriterLocksAttached())
+        return OpenByteLockedLogFile(path, file);
+    file->handle = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file->handle == INVALID_HANDLE_VALUE)
+        return FALSE;
+    file->lockWord = FindWriterLock(file->handle, path);
+    TakeWriterLock(file->lockWord);
+    return TRUE;
+}
+
+BOOL AppendLogFile(LOG_FILE *file, const void *bytes, DWORD length)
 {
     const char *next = (const char *)bytes;
     while (length > 0) {
         DWORD written = 0;
         if (!WriteFile(file->handle, next, length, &written, NULL) || written == 0)
-            return; // write errors are not reported; the record is lost
+            return FALSE;
         next += written;
         length -= written;
     }
+    return TRUE;
 }
 
 void CloseLogFile(LOG_FILE *file)
 {
+    if (file->lockWord)
+        GiveWriterLock(file->lockWord);
     // Closing the handle gives up its byte-range lock: an UnlockFileEx
     // first would only cost another round trip to the server.
     CloseHandle(file->handle);

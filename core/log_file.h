@@ -9,12 +9,15 @@
 
 struct LOG_FILE {
     HANDLE handle;
+    volatile LONG *lockWord; // the shared writer lock held, or null
 };
 
 // Opens (creating when missing) and locks the file; FALSE when it can't be
 // opened, for example while someone holds it without sharing.
 BOOL OpenLogFile(const char *path, LOG_FILE *file);
-void AppendLogFile(LOG_FILE *file, const void *bytes, DWORD length);
+// FALSE when the bytes could not all be written (a full disk, a foreign
+// lock on the range).
+BOOL AppendLogFile(LOG_FILE *file, const void *bytes, DWORD length);
 void CloseLogFile(LOG_FILE *file);
 
 #endif

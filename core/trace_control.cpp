@@ -4,6 +4,7 @@
 #include "trace_writer.h"
 
 #include "text_format.h"
+#include "writer_lock.h"
 
 namespace
 {
@@ -99,10 +100,15 @@ int StartTraceLocked(const char *fileName, DWORD flags)
             return 0;
         g_trace.slotCount++;
     }
+    // Before the first record exists, so that every writer finds it ready.
+    AttachWriterLocks();
     TRACE_RECORD *record = (TRACE_RECORD *)LocalAlloc(LPTR, sizeof(TRACE_RECORD));
     if (!record)
         return 0;
     InitializeCriticalSection(&record->lock);
+    // Held for a fraction of a microsecond: a short spin is cheaper than a
+    // sleep and a wake-up.
+    InitializeCriticalSectionAndSpinCount(&record->queueLock, 1000);
     record->users = 1; // the table's hold
     record->id = key;
     record->flags = StoredFlags(flags);

@@ -126,10 +126,12 @@ int SetTraceFileName(TRACE_RECORD *record, const char *fileName)
     // The path changes in one step: threads sharing the record in process
     // mode never find it without a file while a name is being resolved.
     EnterCriticalSection(&record->lock);
+    EnterCriticalSection(&record->queueLock);
     if (result)
         CopyText(record->filePath, sizeof(record->filePath), path);
     else
         record->filePath[0] = '\0';
+    LeaveCriticalSection(&record->queueLock);
     LeaveCriticalSection(&record->lock);
     return result;
 }

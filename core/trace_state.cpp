@@ -1,6 +1,7 @@
 #include "trace_state.h"
 
 #include "text_format.h"
+#include "writer_lock.h"
 
 TRACE_LIBRARY g_trace;
 
@@ -20,6 +21,7 @@ void DetachTraceLibrary()
 {
     // Records still alive are abandoned: the host is unloading us, and other
     // threads may be gone without having stopped their traces.
+    DetachWriterLocks();
     DeleteCriticalSection(&g_trace.lock);
     InterlockedExchangePointer((PVOID volatile *)&g_trace.self, NULL);
 }
@@ -97,6 +99,7 @@ TRACE_RECORD *AcquireTraceRecord()
 void ReleaseTraceRecord(TRACE_RECORD *record)
 {
     if (record && InterlockedDecrement(&record->users) == 0) {
+        DeleteCriticalSection(&record->queueLock);
         DeleteCriticalSection(&record->lock);
         LocalFree(record);
     }

@@ -8,6 +8,8 @@
 #include "kestrelnode9_tracelog.h"
 #include "line_format.h"
 
+struct PENDING_RECORD;
+
 struct TRACE_RECORD {
     DWORD id;              // thread id, or process id in process mode
     HMODULE module;        // the host executable
@@ -15,7 +17,12 @@ struct TRACE_RECORD {
     DWORD lastTick;        // tick of creation, then of the last text line
     int refCount;          // TraceStart calls not yet matched by TraceStop
     volatile LONG users;   // the table's hold plus every call using the record
-    CRITICAL_SECTION lock; // orders writers of a shared record; guards filePath
+    CRITICAL_SECTION lock; // held while the file is written; guards lastTick, filePath
+    // Guards the queue of records waiting for the file, and filePath
+    // together with lock (a change of path takes both).
+    CRITICAL_SECTION queueLock;
+    PENDING_RECORD *pendingFirst;
+    PENDING_RECORD *pendingLast;
     char moduleName[TRACE_MODULE_NAME_ROOM];
     char filePath[256];
 };

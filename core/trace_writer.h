@@ -35,6 +35,10 @@ void FormatTraceMessage(TRACE_RECORD *record, TRACE_CALL_STATE *call, DWORD kind
 void FormatTraceMessageV(TRACE_RECORD *record, TRACE_CALL_STATE *call, DWORD kind,
                          const char *format, va_list args);
 
-void TraceDumpData(TRACE_RECORD *record, const void *data, DWORD length);
+// A call line from a printf-style format and, when dumpLength > 0, the dump
+// of the bytes the call moved, written as one record. The dump is written
+// whenever the flags ask for dumps, even when the line is filtered out.
+void FormatCallRecordV(TRACE_RECORD *record, TRACE_CALL_STATE *call, DWORD kind,
+                       const void *dump, DWORD dumpLength, const char *format, va_list args);
 
 #endif

@@ -26,10 +26,9 @@ void TraceCall(bool failed, const void *dumpData, int dumpLength, const char *fo
         return;
     va_list args;
     va_start(args, format);
-    FormatTraceMessageV(trace.record, &trace.call, TRACE_KIND_CALL, format, args);
+    FormatCallRecordV(trace.record, &trace.call, TRACE_KIND_CALL, dumpData,
+                      dumpLength > 0 ? (DWORD)dumpLength : 0, format, args);
     va_end(args);
-    if (dumpLength > 0 && trace.record)
-        TraceDumpData(trace.record, dumpData, (DWORD)dumpLength);
     EndCallTrace(&trace);
 }
 
