@@ -169,6 +169,7 @@ struct Best {
 struct Spread {
     double low = 0, high = 0;
     bool any = false;
+    std::vector<double> values;
     void Add(double v)
     {
         if (!any || v < low)
@@ -176,7 +177,9 @@ struct Spread {
         if (!any || v > high)
             high = v;
         any = true;
+        values.push_back(v);
     }
+    double Median() const;
 };
 
 bool g_verbose;
@@ -196,6 +199,17 @@ void Finish(Figure &f, double measured, double floor, const Spread &spread)
     f.ratio = f.valid ? measured / floor : 0;
     f.repMin = spread.low;
     f.repMax = spread.high;
+}
+
+// For the figures that write files: the ratio is the median of the
+// repetitions' own ratios, each taken between sides timed side by side.
+// Under Wine the file system's speed changes in phases lasting seconds, so
+// two independent bests may come from different phases; a pair rarely does.
+void FinishPaired(Figure &f, double measured, double floor, const Spread &spread)
+{
+    Finish(f, measured, floor, spread);
+    if (f.valid && !spread.values.empty())
+        f.ratio = spread.Median();
 }
 
 Figure MakeFigure(const char *name, const char *timed, const char *floorText, const char *unit,
@@ -246,7 +260,8 @@ void AppendOnce(const char *path, const void *bytes, DWORD length)
 // round trip to the server, so single runs are noisy. Each side is timed in
 // short blocks, the sides taking turns in a rotating order, and each keeps
 // its fastest block: interference only ever slows a block down. Calls that
-// write a file are long enough to be timed one by one.
+// write a file are long enough to be timed one by one; their figures are
+// the median of each round's ratio between sides timed side by side.
 
 // Runs `calls` units of work and returns the seconds they took.
 typedef std::function<double(int calls)> Work;
@@ -271,20 +286,28 @@ double Quantile(std::vector<double> samples, double share)
     return samples[at];
 }
 
+double Spread::Median() const
+{
+    return Quantile(values, 0.5);
+}
+
 // Seconds per unit of each side: the fastest block, or, timing each call on
 // its own (for calls long enough to time singly), the tenth percentile of
 // all calls, which a busy machine disturbs far less than any block.
 // ratios[k] collects side 0 over side k+1 for every repetition (per-call:
 // of the repetition's medians); `between` runs untimed before each one.
+// typical, when given, receives each side's median over the repetitions.
 std::vector<double> TimeSides(const char *name, const std::vector<Work> &sides, int calls,
                               int reps, std::vector<Spread> &ratios,
-                              const std::function<void()> &between, bool perCall = false)
+                              const std::function<void()> &between, bool perCall = false,
+                              std::vector<double> *typical = nullptr)
 {
     size_t count = sides.size();
     std::vector<Best> best(count);
     std::vector<std::vector<double>> samples(count);
     ratios.assign(count > 0 ? count - 1 : 0, Spread());
     std::vector<double> seconds(count);
+    std::vector<std::vector<double>> perRep(count);
     for (int rep = 0; rep < reps; rep++) {
         if (between)
             between();
@@ -301,6 +324,8 @@ std::vector<double> TimeSides(const char *name, const std::vector<Work> &sides, 
                 best[side].Low(seconds[side]);
             }
         }
+        for (size_t k = 0; k < count; k++)
+            perRep[k].push_back(seconds[k]);
         for (size_t k = 1; k < count; k++)
             ratios[k - 1].Add(seconds[0] / seconds[k]);
         if (g_verbose) {
@@ -313,6 +338,11 @@ std::vector<double> TimeSides(const char *name, const std::vector<Work> &sides, 
     std::vector<double> result(count);
     for (size_t k = 0; k < count; k++)
         result[k] = perCall ? Quantile(samples[k], 0.1) : best[k].value;
+    if (typical) {
+        typical->resize(count);
+        for (size_t k = 0; k < count; k++)
+            (*typical)[k] = Quantile(perRep[k], 0.5);
+    }
     return result;
 }
 
@@ -497,12 +527,13 @@ void MeasureCallLine(Figure &line, Figure &naive, int calls, int reps)
         DeleteFileA(naivePath.c_str());
     };
     std::vector<Spread> spread;
-    std::vector<double> best = TimeSides(line.name, sides, calls, reps, spread, between, true);
+    std::vector<double> typical;
+    TimeSides(line.name, sides, calls, reps, spread, between, true, &typical);
     between();
     g_stop();
     DeleteFileA(tracePath.c_str());
-    Finish(line, best[0] * 1e9, best[1] * 1e9, spread[0]);
-    Finish(naive, best[0] * 1e9, best[2] * 1e9, spread[1]);
+    FinishPaired(line, typical[0] * 1e9, typical[1] * 1e9, spread[0]);
+    FinishPaired(naive, typical[0] * 1e9, typical[2] * 1e9, spread[1]);
     char note[64];
     snprintf(note, sizeof(note), "line of %lu bytes%s", (unsigned long)lineLength,
              whole ? "" : "; LINES OF ANOTHER LENGTH");
@@ -551,11 +582,12 @@ void MeasureDump(Figure &f, int calls, int reps)
         DeleteFileA(floorPath.c_str());
     };
     std::vector<Spread> spread;
-    std::vector<double> best = TimeSides(f.name, sides, calls, reps, spread, between, true);
+    std::vector<double> typical;
+    TimeSides(f.name, sides, calls, reps, spread, between, true, &typical);
     between();
     g_stop();
     DeleteFileA(tracePath.c_str());
-    Finish(f, best[0] * 1e9, best[1] * 1e9, spread[0]);
+    FinishPaired(f, typical[0] * 1e9, typical[1] * 1e9, spread[0]);
     f.measuredMBs = written / f.measured * 1e3;
     f.floorMBs = written / f.floor * 1e3;
     char note[80];
@@ -643,14 +675,15 @@ void MeasureProcessMode(Figure &f, int lines, int reps)
         return seconds;
     });
     std::vector<Spread> spread;
-    std::vector<double> best = TimeSides(f.name, sides, lines, reps, spread, nullptr);
+    std::vector<double> typical;
+    TimeSides(f.name, sides, lines, reps, spread, nullptr, false, &typical);
     g_stop();
     DeleteFileA(tracePath.c_str());
     // Rates: the ratio is the single thread's time over the eight threads'.
     Spread rates;
-    rates.Add(1 / spread[0].high);
-    rates.Add(1 / spread[0].low);
-    Finish(f, 1 / best[0], 1 / best[1], rates);
+    for (size_t i = 0; i < spread[0].values.size(); i++)
+        rates.Add(1 / spread[0].values[i]);
+    FinishPaired(f, 1 / typical[0], 1 / typical[1], rates);
     char note[64];
     snprintf(note, sizeof(note), "%d lines per run%s", lines, whole ? "" : "; LINES LOST OR TORN");
     f.note = note;
@@ -821,7 +854,7 @@ void Usage()
            "  --csv FILE  also write the table as CSV (relative to the program's folder)\n"
            "  --reps N    rounds per figure (default 50): each side times one block per\n"
            "              round and the fastest block counts; figures that write a\n"
-           "              file time every call and take the tenth percentile\n"
+           "              file take the median of the rounds' own ratios\n"
            "  --quick     fewer and shorter blocks, for a first look\n"
            "  --verbose   print every block\n"
            "  --breakdown also time the platform's file operations one by one\n"
@@ -918,8 +951,8 @@ int main(int argc, char **argv)
     g_setErrorHandlers(&handlers);
 
     const char *wine = WineVersion();
-    printf("trace_bench: %d rounds per figure (fastest block, or tenth percentile of single\n"
-           "calls for the figures that write a file)%s%s%s\n",
+    printf("trace_bench: %d rounds per figure (fastest block, or for the figures that write\n"
+           "a file the median of the rounds' ratios, sides timed side by side)%s%s%s\n",
            reps, quick ? ", quick" : "", wine ? ", Wine " : "", wine ? wine : "");
     fflush(stdout);
 
