@@ -99,7 +99,15 @@ char *FormatDumpBody(char *p, const unsigned char *bytes, size_t count)
     }
     p += 3 * DUMP_BYTES_PER_LINE;
     *p++ = ' ';
-    for (size_t i = 0; i < count; i++)
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        uint32_t four = (uint32_t)(unsigned char)DUMP_TABLE.shown[bytes[i]] |
+                        (uint32_t)(unsigned char)DUMP_TABLE.shown[bytes[i + 1]] << 8 |
+                        (uint32_t)(unsigned char)DUMP_TABLE.shown[bytes[i + 2]] << 16 |
+                        (uint32_t)(unsigned char)DUMP_TABLE.shown[bytes[i + 3]] << 24;
+        memcpy(p + i, &four, 4);
+    }
+    for (; i < count; i++)
         p[i] = DUMP_TABLE.shown[bytes[i]];
     return p + count;
 }
@@ -114,7 +122,12 @@ size_t FormatDumpLine(char *out, size_t room, size_t indent, uint32_t offset,
         room - indent < DUMP_LINE_BODY_ROOM)
         return 0;
     char *p = out;
-    memset(p, ' ', indent);
+    // The indent in four-byte stores (a call to the C runtime's memset per
+    // line would cost more than the line); the few spaces past it are
+    // overwritten by the offset.
+    const uint32_t SPACES = 0x20202020;
+    for (size_t i = 0; i < indent; i += 4)
+        memcpy(p + i, &SPACES, 4);
     p += indent;
     // At least four upper-case digits ("%04X"); offsets from 0x10000 on
     // simply take more. Written by hand: this runs once per 16 dumped bytes.
@@ -135,4 +148,27 @@ size_t FormatDumpLine(char *out, size_t room, size_t indent, uint32_t offset,
     *p++ = '\r';
     *p++ = '\n';
     return (size_t)(p - out);
+}
+
+size_t FormatDumpLines(char *out, size_t room, size_t indent, uint32_t offset,
+                       const unsigned char *bytes, size_t length, size_t *consumed)
+{
+    size_t produced = 0;
+    size_t taken = 0;
+    while (taken < length) {
+        size_t count = length - taken;
+        if (count > DUMP_BYTES_PER_LINE)
+            count = DUMP_BYTES_PER_LINE;
+        size_t line =
+            FormatDumpLine(out + produced, room - produced, indent, offset, bytes + taken, count);
+        if (line == 0)
+            break;
+        produced += line;
+        taken += count;
+        if (offset > 0xFFFFFFFF - DUMP_BYTES_PER_LINE)
+            break; // the largest offset a block can have
+        offset += DUMP_BYTES_PER_LINE;
+    }
+    *consumed = taken;
+    return produced;
 }

@@ -46,4 +46,9 @@ size_t TranslateLineFeeds(char *out, size_t room, const char *message, size_t le
 size_t FormatDumpLine(char *out, size_t room, size_t indent, uint32_t offset,
                       const unsigned char *bytes, size_t count);
 
+// As many whole dump lines of the block as fit into room, the first for the
+// bytes at block offset "offset". *consumed receives the bytes formatted.
+size_t FormatDumpLines(char *out, size_t room, size_t indent, uint32_t offset,
+                       const unsigned char *bytes, size_t length, size_t *consumed);
+
 #endif

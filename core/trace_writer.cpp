@@ -49,14 +49,15 @@ void PutLineText(LOG_OUTPUT *out, const char *text, size_t length)
 
 void PutDump(LOG_OUTPUT *out, size_t indent, const unsigned char *bytes, DWORD length)
 {
-    for (DWORD offset = 0; offset < length; offset += DUMP_BYTES_PER_LINE) {
-        DWORD count = length - offset;
-        if (count > DUMP_BYTES_PER_LINE)
-            count = DUMP_BYTES_PER_LINE;
+    DWORD taken = 0;
+    while (taken < length) {
+        // Room for at least one line, so every pass makes progress.
         char *at = ReserveLogOutput(out, indent + DUMP_LINE_BODY_ROOM);
-        out->used +=
-            FormatDumpLine(at, out->room - out->used, indent, offset, bytes + offset, count);
-        if (offset > 0xFFFFFFFF - DUMP_BYTES_PER_LINE)
+        size_t consumed = 0;
+        out->used += FormatDumpLines(at, out->room - out->used, indent, taken, bytes + taken,
+                                     length - taken, &consumed);
+        taken += (DWORD)consumed;
+        if (consumed == 0)
             break;
     }
 }

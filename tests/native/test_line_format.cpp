@@ -6,6 +6,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -186,6 +187,52 @@ TEST(LineFormat, DumpLines)
         char out[DUMP_LINE_BODY_ROOM];
         size_t length = FormatDumpLine(out, sizeof(out), 0, 0, bytes, 16);
         EXPECT_EQ(std::string(out, length), expected);
+    }
+}
+
+// A block formatted in bulk is the same text as line by line, stops before
+// the first line whose worst case (indent + DUMP_LINE_BODY_ROOM) no longer
+// fits, and says how many bytes it took.
+TEST(LineFormat, DumpLinesInBulk)
+{
+    std::vector<unsigned char> block(4099);
+    for (size_t i = 0; i < block.size(); i++)
+        block[i] = (unsigned char)(i * 37 + 11);
+    const size_t indent = 6;
+    const size_t worst = indent + DUMP_LINE_BODY_ROOM;
+    struct Case {
+        uint32_t offset;
+        size_t length;
+        size_t roomAfterLines; // room: the text of this many lines plus one worst case
+        int shortBy;           // ... less this many bytes
+        size_t expectedLines;
+    };
+    const Case cases[] = {
+        {0, 0, 0, 0, 0},         {0, 1, 0, 0, 1},         {0, 16, 0, 0, 1},
+        {0, 17, 1, 0, 2},        {0, 4099, 256, 0, 257},  {0xFFC0, 100, 6, 0, 7},
+        {0, 100, 3, 0, 4},       {0, 100, 3, 1, 3},       {0, 100, 0, 1, 0},
+        {0, 4099, 200, 0, 201},
+    };
+    for (const Case &c : cases) {
+        std::string expected;
+        std::vector<size_t> ends(1, 0);
+        for (size_t taken = 0; taken < c.length; taken += 16) {
+            char line[64 + DUMP_LINE_BODY_ROOM];
+            size_t count = c.length - taken < 16 ? c.length - taken : 16;
+            expected += std::string(line, FormatDumpLine(line, sizeof(line), indent,
+                                                         c.offset + (uint32_t)taken,
+                                                         block.data() + taken, count));
+            ends.push_back(expected.size());
+        }
+        size_t room = ends[c.roomAfterLines] + worst - c.shortBy;
+        Guarded out(room);
+        size_t consumed = 99;
+        size_t length = FormatDumpLines(out.data(), room, indent, c.offset, block.data(), c.length,
+                                        &consumed);
+        EXPECT_EQ(out.Text(length), expected.substr(0, ends[c.expectedLines]))
+            << "offset " << c.offset << " length " << c.length << " room " << room;
+        EXPECT_EQ(consumed, std::min(c.expectedLines * 16, c.length));
+        EXPECT_TRUE(out.GuardIntact());
     }
 }
 
