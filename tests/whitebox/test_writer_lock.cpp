@@ -141,6 +141,30 @@ TEST_F(WriterLock, StuckHolderIsReplacedAfterTheLimit)
     DeleteFileA(path.c_str());
 }
 
+// Without the shared section (another session's, or none to be had) the
+// log file is locked by a byte-range lock instead, which other handles see.
+TEST_F(WriterLock, WithoutTheSectionAByteRangeLockIsHeld)
+{
+    std::string path = ScratchFile("kn9_byte_lock.log");
+    DetachWriterLocks();
+    LOG_FILE file;
+    ASSERT_TRUE(OpenLogFile(path.c_str(), &file));
+    EXPECT_EQ(file.lockWord, nullptr);
+    HANDLE other = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    OVERLAPPED lockByte = {};
+    lockByte.OffsetHigh = 0x7FFFFFFF;
+    const DWORD TRY = LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY;
+    EXPECT_FALSE(LockFileEx(other, TRY, 0, 1, 0, &lockByte)) << "held while the file is open";
+    CloseLogFile(&file);
+    EXPECT_TRUE(LockFileEx(other, TRY, 0, 1, 0, &lockByte)) << "given up when it is closed";
+    CloseHandle(other);
+    DeleteFileA(path.c_str());
+    EXPECT_TRUE(AttachWriterLocks());
+}
+
 // A write the file refuses makes the output report failure, so that the
 // caller is told the record was not written.
 TEST(LogOutput, RefusedWriteIsReported)
