@@ -15,7 +15,7 @@
 // not return before `done` is set.
 struct PENDING_RECORD {
     PENDING_RECORD *next;
-    bool line;        // a text line, then maybe a dump
+    bool line; // a text line, then maybe a dump
     TRACE_LEVEL level;
     const char *text; // the caller's text, line feeds not yet CR LF
     size_t textLength;
@@ -71,8 +71,8 @@ void PutLineHead(LOG_OUTPUT *out, TRACE_RECORD *record, TRACE_LEVEL level)
     uint32_t elapsed = ElapsedMilliseconds(now, record->lastTick);
     record->lastTick = now;
     char *at = ReserveLogOutput(out, TRACE_LINE_HEAD_ROOM);
-    out->used += FormatLineHead(at, out->room - out->used, record->moduleName, record->id, elapsed,
-                                level);
+    out->used +=
+        FormatLineHead(at, out->room - out->used, record->moduleName, record->id, elapsed, level);
 }
 
 // Writes the batch; false when the file took less than all of it.
@@ -147,8 +147,9 @@ void PrepareTextLine(const TRACE_CALL_STATE *call, TRACE_LEVEL level, const char
 }
 
 // Writes a call line (text, may be null; zero-terminated when textLength is
-// 0) and the dump that goes with it (may be null) as one record: one open of the file, as few writes as the buffer
-// allows. 1 when written or suspended, 0 when refused or not written.
+// 0) and the dump that goes with it (may be null) as one record: one open of
+// the file, as few writes as the buffer allows. 1 when written or suspended,
+// 0 when refused or not written.
 int WriteCallRecord(TRACE_RECORD *record, TRACE_CALL_STATE *call, DWORD kind, const char *text,
                     size_t textLength, const void *dump, DWORD dumpLength)
 {
@@ -178,8 +179,7 @@ int WriteCallRecord(TRACE_RECORD *record, TRACE_CALL_STATE *call, DWORD kind, co
             if (verdict == TRACE_PASS) {
                 pending.dumpLength = dumpLength;
                 dumpWanted = true; // an empty dump still creates the file
-            }
-            else if (verdict == TRACE_SKIP)
+            } else if (verdict == TRACE_SKIP)
                 result = 1;
         }
     }
@@ -240,8 +240,8 @@ bool TraceLineWanted(const TRACE_RECORD *record, const TRACE_CALL_STATE *call, D
     return FilterTraceRecord(record, &probe, kind, &level) == TRACE_PASS;
 }
 
-void FormatCallRecordV(TRACE_RECORD *record, TRACE_CALL_STATE *call, DWORD kind,
-                       const void *dump, DWORD dumpLength, const char *format, va_list args)
+void FormatCallRecordV(TRACE_RECORD *record, TRACE_CALL_STATE *call, DWORD kind, const void *dump,
+                       DWORD dumpLength, const char *format, va_list args)
 {
     if (!record)
         return;

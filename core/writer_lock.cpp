@@ -74,10 +74,10 @@ bool AttachWriterLocks()
     g_locks.state = LOCKS_UNAVAILABLE;
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     if (ntdll)
-        g_locks.queryInformationFile = (QueryInformationFileFn)(void *)GetProcAddress(
-            ntdll, "NtQueryInformationFile");
-    HANDLE section = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0,
-                                        SECTION_SIZE, SECTION_NAME);
+        g_locks.queryInformationFile =
+            (QueryInformationFileFn)(void *)GetProcAddress(ntdll, "NtQueryInformationFile");
+    HANDLE section = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, SECTION_SIZE,
+                                        SECTION_NAME);
     if (!section)
         section = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, SECTION_NAME);
     if (!section)
