@@ -292,10 +292,9 @@ double Spread::Median() const
 }
 
 // Seconds per unit of each side: the fastest block, or, timing each call on
-// its own (for calls long enough to time singly), the tenth percentile of
-// all calls, which a busy machine disturbs far less than any block.
-// ratios[k] collects side 0 over side k+1 for every repetition (per-call:
-// of the repetition's medians); `between` runs untimed before each one.
+// its own (for calls long enough to time singly), the median over the
+// repetitions of each repetition's median call. ratios[k] collects side 0
+// over side k+1 for every repetition; `between` runs untimed before each one.
 // typical, when given, receives each side's median over the repetitions.
 std::vector<double> TimeSides(const char *name, const std::vector<Work> &sides, int calls,
                               int reps, std::vector<Spread> &ratios,
@@ -304,7 +303,6 @@ std::vector<double> TimeSides(const char *name, const std::vector<Work> &sides, 
 {
     size_t count = sides.size();
     std::vector<Best> best(count);
-    std::vector<std::vector<double>> samples(count);
     ratios.assign(count > 0 ? count - 1 : 0, Spread());
     std::vector<double> seconds(count);
     std::vector<std::vector<double>> perRep(count);
@@ -317,7 +315,6 @@ std::vector<double> TimeSides(const char *name, const std::vector<Work> &sides, 
                 std::vector<double> own(calls);
                 for (int i = 0; i < calls; i++)
                     own[i] = sides[side](1);
-                samples[side].insert(samples[side].end(), own.begin(), own.end());
                 seconds[side] = Quantile(own, 0.5);
             } else {
                 seconds[side] = sides[side](calls) / calls;
@@ -337,7 +334,7 @@ std::vector<double> TimeSides(const char *name, const std::vector<Work> &sides, 
     }
     std::vector<double> result(count);
     for (size_t k = 0; k < count; k++)
-        result[k] = perCall ? Quantile(samples[k], 0.1) : best[k].value;
+        result[k] = perCall ? Quantile(perRep[k], 0.5) : best[k].value;
     if (typical) {
         typical->resize(count);
         for (size_t k = 0; k < count; k++)
@@ -527,8 +524,7 @@ void MeasureCallLine(Figure &line, Figure &naive, int calls, int reps)
         DeleteFileA(naivePath.c_str());
     };
     std::vector<Spread> spread;
-    std::vector<double> typical;
-    TimeSides(line.name, sides, calls, reps, spread, between, true, &typical);
+    std::vector<double> typical = TimeSides(line.name, sides, calls, reps, spread, between, true);
     between();
     g_stop();
     DeleteFileA(tracePath.c_str());
@@ -582,8 +578,7 @@ void MeasureDump(Figure &f, int calls, int reps)
         DeleteFileA(floorPath.c_str());
     };
     std::vector<Spread> spread;
-    std::vector<double> typical;
-    TimeSides(f.name, sides, calls, reps, spread, between, true, &typical);
+    std::vector<double> typical = TimeSides(f.name, sides, calls, reps, spread, between, true);
     between();
     g_stop();
     DeleteFileA(tracePath.c_str());
